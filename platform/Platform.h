@@ -1,0 +1,142 @@
+#pragma once
+// The one OS layer of both programs: one function per OS service they use,
+// shaped like the Win32 call it stands for. platform/win32 implements it on
+// Windows, platform/posix on Linux (with settable facts for tests).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// ---- time ----------------------------------------------------------------
+// Millisecond tick counter; compare readings with unsigned 32-bit differences.
+uint32_t GetTickCount();
+void Sleep(uint32_t ms);
+
+// Virtual clock for tests: Sleep advances it at once and every reading
+// advances it by a small step so busy loops still end.
+void UseVirtualClock(bool on);
+bool IsVirtualClock();
+void SetVirtualClockStep(uint32_t micros);   // default 10 us per reading
+void AdvanceVirtualClock(uint64_t micros);
+uint64_t ClockMicros();                      // virtual or real, microseconds
+
+struct LocalTime {
+    uint16_t year, month, day, hour, minute, second, milliseconds;
+};
+LocalTime GetLocalTime();
+
+// ---- files ---------------------------------------------------------------
+using FileHandle = intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+
+enum FileAccess : uint32_t { kAccessRead = 1, kAccessWrite = 2 };
+enum class FileShare { None, Read };
+enum class FileDisposition { CreateAlways, OpenExisting, OpenAlways };
+enum FileAttribute : uint32_t {
+    kAttrReadOnly = 0x1, kAttrHidden = 0x2, kAttrSystem = 0x4, kAttrNormal = 0x80, kAttrTemporary = 0x100,
+};
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// Win32 error codes the programs show; posix errors are mapped onto them.
+enum SystemError : uint32_t {
+    kErrorSuccess = 0, kErrorFileNotFound = 2, kErrorPathNotFound = 3, kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6, kErrorNotEnoughMemory = 8, kErrorWriteFault = 29, kErrorReadFault = 30,
+    kErrorSharingViolation = 32, kErrorFileExists = 80, kErrorInvalidParameter = 87, kErrorDiskFull = 112,
+};
+
+FileHandle CreateFile(const std::string& path, uint32_t access, FileShare share, FileDisposition disposition,
+                      uint32_t attributes = kAttrNormal);
+bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done);
+bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* done);
+bool GetFileSize(FileHandle file, uint64_t* size);
+bool CloseHandle(FileHandle file);
+bool DeleteFile(const std::string& path);
+uint32_t GetFileAttributes(const std::string& path);
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+
+// File times are 100 ns units since 1601-01-01 UTC, as Windows keeps them.
+bool GetFileTime(FileHandle file, uint64_t* creation, uint64_t* access, uint64_t* write);
+bool SetFileTime(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write);
+bool LocalTimeToFileTime(const LocalTime& local, uint64_t* fileTime);
+bool FileTimeToLocalTime(uint64_t fileTime, LocalTime* local);
+
+uint32_t GetLastError();
+void SetLastError(uint32_t error);
+std::string FormatSystemMessage(uint32_t error);  // the system's text for an error code
+
+std::string GetTempPath();          // ends with a path separator
+std::string GetModuleFileName();    // full path of the running program
+std::string GetCurrentDirectory();
+char PathSeparator();
+
+// ---- LZ expansion (handles of the expansion library; negative = error) --
+int LZOpenFile(const std::string& path, bool createForWrite);
+long LZCopy(int source, int destination);
+void LZClose(int handle);
+
+// ---- raw-data resources of the program's own module --------------------
+struct RawResource {
+    const char* name;
+    const unsigned char* data;
+    unsigned size;
+};
+using ResourceHandle = const void*;
+ResourceHandle FindResource(const std::string& name);      // raw data (type 10); null when absent
+const void* LoadResource(ResourceHandle resource);          // null on failure
+const void* LockResource(const void* loaded);               // the bytes; null on failure
+uint32_t SizeofResource(ResourceHandle resource);
+void FreeResource(const void* loaded);
+std::vector<std::string> EnumResourceNames();               // raw-data names, in the system's order
+std::string LoadString(unsigned id);                        // empty when absent
+
+// ---- user interface services -------------------------------------------
+namespace mb {
+enum : unsigned {
+    Ok = 0x0, OkCancel = 0x1, YesNoCancel = 0x3, YesNo = 0x4,
+    IconError = 0x10, IconQuestion = 0x20, IconWarning = 0x30, IconInformation = 0x40,
+};
+}
+namespace id {
+enum : int { Ok = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7 };
+}
+
+// A message box with no owner window.
+int MessageBox(const std::string& text, const std::string& caption, unsigned type);
+// When set, every message box (owned or not) is answered by this instead of a person.
+using MessageBoxAnswerer = std::function<int(const std::string& text, const std::string& caption, unsigned type)>;
+void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
+const MessageBoxAnswerer& GetMessageBoxAnswerer();
+// The answer a box would get without a person: OK where offered, else the first button.
+int DefaultAnswer(unsigned type);
+
+// Takes at most one pending window message and dispatches it; false when none was waiting.
+bool PumpOneMessage();
+using CursorHandle = void*;
+CursorHandle SetWaitCursor();              // returns the cursor shown before
+void RestoreCursor(CursorHandle previous);
+enum VirtualKey : int { kVkShift = 0x10, kVkControl = 0x11 };
+bool IsKeyDown(int virtualKey);            // high bit of the asynchronous key state
+
+// ---- system ----------------------------------------------------------------
+// Asks for Winsock 1.1 and accepts exactly 1.1; anything else is shut down again.
+bool StartSockets();
+void StopSockets();
+
+inline constexpr uint32_t kPlatformWin32s = 0, kPlatformWindows = 1, kPlatformNT = 2;
+struct OsVersion {
+    uint32_t platformId, major, minor, build;
+};
+bool GetVersionEx(OsVersion* version);
+
+struct PowerStatus {
+    uint8_t acLineStatus;  // 0 offline, 1 online, 255 unknown
+    uint8_t batteryFlag;
+    uint8_t batteryLifePercent;
+};
+bool GetSystemPowerStatus(PowerStatus* status);
+
+std::vector<std::string> GetCommandLineArgs();  // without the program name
+
+}  // namespace plat

@@ -1,0 +1,8 @@
+#pragma once
+// What each OS implementation provides to the shared parts of the layer.
+#include <cstdint>
+
+namespace plat::impl {
+uint64_t RealMicros();
+void RealSleep(uint32_t ms);
+}  // namespace plat::impl

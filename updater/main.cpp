@@ -1,0 +1,3 @@
+#include "updater/OrvexUpdateApp.h"
+
+int main() { return OrvexUpdateMain(); }
