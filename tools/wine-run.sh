@@ -2,6 +2,9 @@
 # Runs a cross-built Windows program under Wine: wine-run.sh PREFIX EXE [ARGS...]
 # Own prefix per build folder, quiet Wine, no Mono/Gecko prompts, and a
 # virtual X display when there is none.
+if [ -z "$DISPLAY" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
 prefix=$1; shift
 exe=$1; shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -19,7 +22,16 @@ case "$(file -b "$exe")" in
   *) echo "wine-run.sh: $exe is not a Windows program" >&2; exit 2 ;;
 esac
 
-if [ -z "$DISPLAY" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$loader" "$exe" "$@"
+# A new prefix gets a virtual desktop, so windows have Wine's own frames and
+# captions without a window manager.
+if ! grep -qs '"Desktop"="Default"' "$WINEPREFIX/user.reg"; then
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
 fi
-exec "$loader" "$exe" "$@"
+
+"$loader" "$exe" "$@"
+rc=$?
+# End Wine's helpers before the virtual display goes away under them.
+/usr/lib/wine/wineserver -k >/dev/null 2>&1
+exit $rc

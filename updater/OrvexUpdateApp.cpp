@@ -68,7 +68,8 @@ int COrvexUpdateApp::Run() {
 
     {
         COrvexUpdateDlg dlg(m_szFirmwareFile.c_str(), m_Factories);
-        m_Runner(dlg);
+        if (m_Runner(dlg) == -1)
+            OrvexLog("The main window could not be created [%08lx]", (unsigned long)plat::GetLastError());
     }
 
     orvex::LogExitLine();

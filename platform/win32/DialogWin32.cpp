@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "platform/win32/Win32Names.h"
+
 #include <map>
 #include <tuple>
 
@@ -83,7 +85,7 @@ public:
     void EndDialog(int result) override { ::EndDialog(hwnd_, result); }
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override {
         if (const auto& answerer = GetMessageBoxAnswerer()) return answerer(text, caption, type);
-        return MessageBoxA(hwnd_, text.c_str(), caption.empty() ? nullptr : caption.c_str(), type);
+        return ::MessageBoxA(hwnd_, text.c_str(), caption.empty() ? nullptr : caption.c_str(), type);
     }
     int RunChildDialog(int templateId, IDialogHandler& handler) override;
     bool PumpMessage() override { return PumpOneMessage(); }

@@ -4,6 +4,8 @@
 #include <lzexpand.h>
 #include <stdlib.h>
 
+#include "platform/win32/Win32Names.h"
+
 #include "platform/Platform.h"
 #include "platform/PlatformImpl.h"
 
