@@ -23,12 +23,23 @@ uint64_t ClockMicros() {
 
 uint32_t GetTickCount() { return static_cast<uint32_t>(ClockMicros() / 1000); }
 
+namespace {
+std::function<void()>& IdleHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+}  // namespace
+void SetIdleHook(std::function<void()> hook) { IdleHook() = std::move(hook); }
+void RunIdleHook() {
+    if (IdleHook()) IdleHook()();
+}
+
 void Sleep(uint32_t ms) {
-    if (g_virtual) {
+    if (g_virtual)
         g_virtualMicros += uint64_t{ms} * 1000;
-        return;
-    }
-    impl::RealSleep(ms);
+    else
+        impl::RealSleep(ms);
+    RunIdleHook();
 }
 
 int DefaultAnswer(unsigned type) {

@@ -22,6 +22,11 @@ void SetVirtualClockStep(uint32_t micros);   // default 10 us per reading
 void AdvanceVirtualClock(uint64_t micros);
 uint64_t ClockMicros();                      // virtual or real, microseconds
 
+// Called after every Sleep and every PumpOneMessage: emulated hardware that
+// has no thread of its own catches up with the clock here.
+void SetIdleHook(std::function<void()> hook);
+void RunIdleHook();
+
 struct LocalTime {
     uint16_t year, month, day, hour, minute, second, milliseconds;
 };

@@ -17,7 +17,8 @@ mkdir -p "$run"
 rm -f "$run/OrvexUpdate.log"
 cd "$run"
 status=0
-"$root/tools/wine-run.sh" "$root/build/$preset/wineprefix" "$exe" -autoanswer || status=$?
+# Wine's own chatter (no sound card, and so on) goes to a file of its own.
+"$root/tools/wine-run.sh" "$root/build/$preset/wineprefix" "$exe" -autoanswer 2>"$run/wine-stderr.log" || status=$?
 echo "---- $run/OrvexUpdate.log"
 cat OrvexUpdate.log
 exit $status

@@ -4,7 +4,6 @@
 
 #include "common/Log.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
 
 COrvexUpdateApp::COrvexUpdateApp(UnitControlFactories factories, WindowRunner runner)
     : m_Factories(std::move(factories)), m_Runner(std::move(runner)) {}
@@ -76,12 +75,4 @@ int COrvexUpdateApp::Run() {
     orvex::LogClose();
     plat::StopSockets();
     return 0;
-}
-
-int OrvexUpdateMain() {
-    // No unit-control implementation exists yet: both discovery paths find nothing.
-    COrvexUpdateApp app(UnitControlFactories{}, [](COrvexUpdateDlg& dlg) {
-        return plat::DialogBoxParam(IDD_ORVEXUPDATE_DIALOG, dlg);
-    });
-    return app.Run();
 }

@@ -29,6 +29,3 @@ private:
     std::string m_szFirmwareFile;
     std::string m_szRegistryKey;
 };
-
-// The real program: the main window from its template.
-int OrvexUpdateMain();

@@ -184,10 +184,13 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned typ
 
 bool PumpOneMessage() {
     MSG msg;
-    if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
-    return true;
+    bool took = ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+    if (took) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    RunIdleHook();
+    return took;
 }
 CursorHandle SetWaitCursor() { return ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT)); }
 void RestoreCursor(CursorHandle previous) { ::SetCursor(static_cast<HCURSOR>(previous)); }

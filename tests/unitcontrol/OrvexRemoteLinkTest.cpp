@@ -1,0 +1,266 @@
+// The remote link against a scripted transport: message cutting, the register
+// store, verified requests and waits, and any byte stream thrown at the pump.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <random>
+
+#include "common/Log.h"
+#include "platform/Platform.h"
+#include "tests/support/TempDir.h"
+#include "unitcontrol/OrvexRemote.h"
+
+namespace {
+
+using orvex::COrvexRemote;
+using Bytes = std::vector<uint8_t>;
+
+// Answers each status request with the unit's register values (register r
+// holds r + offset), unless told to stay quiet or to answer for another register.
+class ScriptedTransport : public orvex::COrvexInterface {
+public:
+    std::deque<Bytes> incoming;
+    std::vector<Bytes> written;
+    bool answer = true;
+    int answerShift = 0;
+    uint8_t offset = 0;
+    std::array<uint8_t, 2048> registers{};
+
+    ScriptedTransport() {
+        registers[1] = 38;  // an Orvex 16
+        registers[10] = 28;
+    }
+    uint16_t Open() override { return 0; }
+    uint16_t Close() override { return 0; }
+    void SetPortNameFilter(const char*) override {}
+    bool IsOpen() override { return true; }
+    uint16_t GetNumConnections(uint16_t* count) override {
+        *count = 1;
+        return 0;
+    }
+    uint16_t SelectConnection(uint16_t) override { return 0; }
+    uint16_t GetCurrentConnection(uint16_t* n) override {
+        *n = 0;
+        return 0;
+    }
+    uint16_t GetConnectionDescription(uint16_t, char* text, uint32_t size) override {
+        std::snprintf(text, size, "Scripted");
+        return 0;
+    }
+    uint16_t Write(const uint8_t* bytes, int32_t length) override {
+        written.emplace_back(bytes, bytes + length);
+        orvex::HostMessage m = orvex::ParseHostMessage(bytes, uint32_t(length));
+        if (m.kind == orvex::HostMessage::kStatusRequest && answer) {
+            uint16_t first = uint16_t(m.reg + answerShift);
+            Bytes values;
+            for (uint32_t r = first; r <= uint32_t(first) + m.count && r < 2048; ++r) values.push_back(registers[r]);
+            incoming.push_back(orvex::EncodeStatusResponse(first, values.data(), uint32_t(values.size()), m.longForm));
+        }
+        return 0;
+    }
+    uint16_t Read(uint8_t* buffer, int32_t size, int32_t* received) override {
+        *received = 0;
+        if (incoming.empty()) return 0;
+        Bytes& block = incoming.front();
+        int32_t n = std::min<int32_t>(size, int32_t(block.size()));
+        std::copy(block.begin(), block.begin() + n, buffer);
+        block.erase(block.begin(), block.begin() + n);
+        if (block.empty()) incoming.pop_front();
+        *received = n;
+        return 0;
+    }
+    // Status requests sent for a first register.
+    size_t Requests(uint16_t first) const {
+        size_t n = 0;
+        for (const Bytes& b : written) {
+            orvex::HostMessage m = orvex::ParseHostMessage(b.data(), uint32_t(b.size()));
+            n += m.kind == orvex::HostMessage::kStatusRequest && m.reg == first;
+        }
+        return n;
+    }
+    size_t Requests() const {
+        size_t n = 0;
+        for (const Bytes& b : written)
+            n += orvex::ParseHostMessage(b.data(), uint32_t(b.size())).kind == orvex::HostMessage::kStatusRequest;
+        return n;
+    }
+};
+
+Bytes Response(uint16_t first, const Bytes& values) {
+    return orvex::EncodeStatusResponse(first, values.data(), uint32_t(values.size()), first > 255);
+}
+
+class LinkTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ChangeDir cd{dir.path};
+    ScriptedTransport* transport = nullptr;
+    std::unique_ptr<COrvexRemote> remote;
+
+    void SetUp() override {
+        plat::UseVirtualClock(true);
+        COrvexRemote::Transports t;
+        t.midi = [this] {
+            auto p = std::make_unique<ScriptedTransport>();
+            transport = p.get();
+            return p;
+        };
+        remote = std::make_unique<COrvexRemote>(t);
+        ASSERT_EQ(remote->Open(), 0u);
+        ASSERT_EQ(remote->SelectConnection(0), 0u);
+    }
+    void TearDown() override {
+        remote.reset();
+        orvex::LogClose();
+    }
+    std::string Log() {
+        orvex::LogClose();
+        return ReadFileText(dir / "OrvexUpdate.log");
+    }
+    uint8_t Reg(uint16_t r) { return remote->RegisterImage()[r]; }
+};
+
+TEST_F(LinkTest, MessagesAreCutFromAnySplitOfTheByteStream) {
+    remote->SetMode(3);  // no requests of its own, no loss by silence
+    Bytes a = Response(100, {1, 2, 3, 4, 5});
+    Bytes b = Response(200, {9, 8, 7});
+    struct Case {
+        const char* what;
+        std::vector<Bytes> blocks;
+    } cases[] = {
+        {"header in one read, the rest in the next", {Bytes(a.begin(), a.begin() + 7), Bytes(a.begin() + 7, a.end())}},
+        {"garbage before F0", {Bytes{0x12, 0xF7, 0x00, 0x55}, a}},
+        {"two messages in one block", {[&] { Bytes ab = a; ab.insert(ab.end(), b.begin(), b.end()); return ab; }()}},
+        {"a broken message without its F7 before a good one", {Bytes(b.begin(), b.end() - 1), a}},
+        {"byte by byte", [&] { std::vector<Bytes> v; for (uint8_t x : a) v.push_back({x}); return v; }()},
+    };
+    for (const Case& c : cases) {
+        std::memset(remote->RegisterImageForTest() + 100, 0, 5);
+        uint32_t before = remote->ResponseCount();
+        for (const Bytes& block : c.blocks) {
+            transport->incoming.push_back(block);
+            remote->Poll();
+        }
+        EXPECT_EQ(Reg(100), 1) << c.what;
+        EXPECT_EQ(Reg(104), 5) << c.what;
+        EXPECT_GE(remote->ResponseCount() - before, 1u) << c.what;
+    }
+    EXPECT_EQ(Reg(200), 9);
+}
+
+TEST_F(LinkTest, TheStoreStopsAtRegister2047AndMixerRegistersFeedTheArrays) {
+    remote->SetMode(3);
+    int calls = 0;
+    static int* counter;
+    counter = &calls;
+    remote->SetChangeCallback(2045, 2046, [](uint32_t, uint32_t) { ++*counter; }, 1, 2);
+    Bytes values(16, 0x44);
+    transport->incoming.push_back(orvex::EncodeStatusResponse(2040, values.data(), 16, true));
+    remote->Poll();
+    EXPECT_EQ(Reg(2047), 0x44);
+    EXPECT_EQ(calls, 0) << "a store cut short calls nobody back";
+
+    transport->incoming.push_back(Response(2045, {1}));
+    remote->Poll();
+    EXPECT_EQ(calls, 1);
+
+    uint8_t mute = 0, volume = 0;
+    transport->incoming.push_back(Response(128, {0xFF}));
+    remote->Poll();
+    remote->GetMixerMute(0, 0, &mute);
+    EXPECT_EQ(mute, 1);
+    transport->incoming.push_back(Response(128, {0x40}));
+    remote->Poll();
+    remote->GetMixerMute(0, 0, &mute);
+    remote->GetMixerVolume(0, 0, &volume);
+    EXPECT_EQ(mute, 0);
+    EXPECT_EQ(volume, 0x40);
+}
+
+TEST_F(LinkTest, VerifyModeFillsTheVerifyBufferAndSetsPacketReady) {
+    Bytes packet(128);
+    for (int i = 0; i < 128; ++i) packet[i] = uint8_t(i * 3);
+    remote->RequestVerifyPacket();
+    EXPECT_EQ(remote->Mode(), 4);
+    transport->incoming.push_back(orvex::EncodeStatusResponse(128, packet.data(), 128, false));
+    uint8_t status = 0;
+    remote->GetProgrammingStatus(&status);
+    EXPECT_TRUE(status & orvex::kProgPAKRDY);
+    Bytes back(128);
+    EXPECT_EQ(remote->ReadVerifyPacket(back.data(), 128), 0u);
+    EXPECT_EQ(back, packet);
+    EXPECT_EQ(Reg(128), 0) << "the image keeps its mixer registers";
+    EXPECT_EQ(remote->ReadVerifyPacket(back.data(), 129), orvex::kStatusOutOfRange);
+}
+
+TEST_F(LinkTest, VerifiedRequestsRetrySixTimesAndRefuseWhileBusy) {
+    transport->answerShift = 1;  // answers start one register later
+    EXPECT_EQ(remote->RequestRegisterStatusVerified(40, 41), 1u);
+    EXPECT_EQ(transport->Requests(40), 6u);
+    std::string log = Log();
+    EXPECT_NE(log.find("RequestRegisterStatusVerified: RETRY! Last 0029 First 0028"), std::string::npos) << log;
+    EXPECT_NE(log.find("RequestRegisterStatusVerified: Last 0029 != First 0028"), std::string::npos);
+
+    transport->answer = false;
+    while (!transport->incoming.empty()) remote->Poll();  // late answers of the schedule
+    uint32_t start = plat::GetTickCount();
+    EXPECT_EQ(remote->RequestRegisterStatusVerified(50, 51), 1u);
+    EXPECT_EQ(transport->Requests(50), 6u);
+    EXPECT_GE(plat::GetTickCount() - start, 6u * 500u);
+    EXPECT_NE(Log().find("COrvexRemote::WaitForResponse TIMEOUT"), std::string::npos);
+}
+
+TEST_F(LinkTest, WaitForResponseReturnsAtOnceWhileTheUnitProgramsOrVerifies) {
+    for (uint8_t mode : {3, 4}) {
+        remote->SetMode(mode);
+        size_t requests = transport->Requests();
+        uint32_t start = plat::GetTickCount();
+        EXPECT_EQ(remote->WaitForResponse(4), 0u);
+        EXPECT_LT(plat::GetTickCount() - start, 2u);
+        EXPECT_EQ(transport->Requests(), requests);
+    }
+}
+
+TEST_F(LinkTest, ShortFormWritesNeverLandOnAnotherRegister) {
+    size_t before = transport->written.size();
+    EXPECT_EQ(remote->SetRegister(300, 7), 0u);
+    EXPECT_EQ(remote->SetRegister(600, 7), orvex::kStatusOutOfRange);
+    ASSERT_EQ(transport->written.size(), before + 1);
+    orvex::HostMessage m = orvex::ParseHostMessage(transport->written.back().data(),
+                                                   uint32_t(transport->written.back().size()));
+    EXPECT_EQ(m.kind, orvex::HostMessage::kWrite);
+    EXPECT_EQ(m.reg, 300);
+}
+
+// Random and malformed blocks through the pump: no crash, no access out of
+// bounds, and a good response after the noise is still stored.
+TEST_F(LinkTest, AnyByteStreamIsSurvivedAndGoodMessagesStillLand) {
+    remote->SetMode(3);
+    std::mt19937 rng(4242);
+    const uint8_t interesting[] = {0xF0, 0xF7, 0x00, 0x01, 0x6B, 0x70, 0x77, 0x7F, 0xFF};
+    auto noise = [&] {
+        Bytes b(rng() % 300);
+        for (auto& x : b) x = (rng() % 3) ? interesting[rng() % sizeof interesting] : uint8_t(rng());
+        return b;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        for (int n = rng() % 4; n > 0; --n) transport->incoming.push_back(noise());
+        // More than the ring holds: what does not fit is dropped, the good message with it.
+        const bool flood = round % 500 == 0;
+        if (flood) transport->incoming.push_back(Bytes(9000, 0x42));
+        uint16_t first = uint16_t(rng() % 2000);
+        Bytes values(1 + rng() % 40);
+        for (auto& v : values) v = uint8_t(rng());
+        Bytes good = Response(first, values);
+        size_t cut = rng() % good.size();
+        transport->incoming.push_back(Bytes(good.begin(), good.begin() + cut));
+        transport->incoming.push_back(Bytes(good.begin() + cut, good.end()));
+        for (int i = 0; i < 6; ++i) remote->Poll();
+        if (flood) continue;
+        for (size_t i = 0; i < values.size(); ++i)
+            ASSERT_EQ(Reg(uint16_t(first + i)), values[i]) << "round " << round << " register " << first + i;
+    }
+}
+
+}  // namespace
