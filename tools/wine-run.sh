@@ -5,7 +5,7 @@
 if [ -z "$DISPLAY" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
-prefix=$1; shift
+prefix=$(realpath -m "$1"); shift
 exe=$1; shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"

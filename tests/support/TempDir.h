@@ -1,18 +1,25 @@
 #pragma once
 // A scratch directory for one test, removed with everything in it afterwards.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 struct TempDir {
     std::string path;
     TempDir() {
-        char tmpl[] = "/tmp/orvex-test-XXXXXX";
-        path = mkdtemp(tmpl);
+        static unsigned serial = 0;
+        auto base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (;;) {
+            auto candidate = base / ("orvex-test-" + std::to_string(random()) + "-" + std::to_string(++serial));
+            if (std::filesystem::create_directory(candidate)) {
+                path = candidate.string();
+                break;
+            }
+        }
     }
     ~TempDir() {
         std::error_code ec;
@@ -25,7 +32,7 @@ struct TempDir {
 // Runs the test body with the working directory set to dir.
 struct ChangeDir {
     std::string old;
-    explicit ChangeDir(const std::string& dir) : old(std::filesystem::current_path()) {
+    explicit ChangeDir(const std::string& dir) : old(std::filesystem::current_path().string()) {
         std::filesystem::current_path(dir);
     }
     ~ChangeDir() { std::filesystem::current_path(old); }
