@@ -264,3 +264,100 @@ TEST_F(LinkTest, AnyByteStreamIsSurvivedAndGoodMessagesStillLand) {
 }
 
 }  // namespace
+
+namespace {
+
+using Range = std::pair<int, int>;
+
+struct Unit {
+    uint8_t id, firmware, card, variant;
+};
+
+// The status requests a selected unit gets from Poll, in order, over `polls` calls
+// spaced by `gapMs` (each answered at once, as a unit does).
+std::vector<Range> Scheduled(const Unit& u, uint8_t mode, int polls, uint32_t gapMs, std::vector<Range>* selection,
+                             bool chatty = false) {
+    plat::UseVirtualClock(true);
+    ScriptedTransport* transport = nullptr;
+    COrvexRemote::Transports t;
+    t.midi = [&] {
+        auto p = std::make_unique<ScriptedTransport>();
+        p->registers[1] = u.id;
+        p->registers[10] = u.firmware;
+        p->registers[16] = u.card;
+        p->registers[6] = u.variant;
+        transport = p.get();
+        return p;
+    };
+    COrvexRemote remote(t);
+    remote.Open();
+    EXPECT_EQ(remote.SelectConnection(0), 0u);
+    auto requests = [&] {
+        std::vector<Range> r;
+        for (const Bytes& b : transport->written) {
+            orvex::HostMessage m = orvex::ParseHostMessage(b.data(), uint32_t(b.size()));
+            if (m.kind == orvex::HostMessage::kStatusRequest) r.push_back({m.reg, m.reg + m.count});
+        }
+        return r;
+    };
+    *selection = requests();
+    size_t start = transport->written.size();
+    if (mode) remote.SetMode(mode);
+    for (int i = 0; i < polls; ++i) {
+        plat::Sleep(gapMs);
+        // A unit that reports on its own between the slow polls is not taken for lost.
+        if (chatty) transport->incoming.push_back(Response(0, {0}));
+        remote.Poll();
+    }
+    transport->written.erase(transport->written.begin(), transport->written.begin() + long(start));
+    std::vector<Range> r = requests();
+    orvex::LogClose();
+    return r;
+}
+
+TEST(RemoteSchedule, EachFamilyAndModeHasItsOwnPolling) {
+    TempDir dir;
+    ChangeDir cd{dir.path};
+    const Unit orvex16{38, 28, 0, 0}, orvex16Old{38, 16, 0, 0}, withDoZaz{39, 28, 50, 0}, tavi{49, 5, 0, 0},
+        taviExtended{49, 6, 50, 0}, orvexN{38, 28, 0, 96};
+    std::vector<Range> selection;
+
+    // Plain units: a 40-step cycle; the extended mixer (firmware 17 on) brings 256-383 in.
+    auto plain = Scheduled(orvex16, 0, 41, 101, &selection);
+    EXPECT_EQ(selection, (std::vector<Range>{{1, 24}}));
+    ASSERT_EQ(plain.size(), 42u);
+    EXPECT_EQ(std::vector<Range>(plain.begin(), plain.begin() + 11),
+              (std::vector<Range>{{1, 24}, {64, 127}, {128, 191}, {64, 127}, {192, 255}, {64, 127}, {256, 319},
+                                  {64, 127}, {1, 24}, {64, 127}, {320, 383}}));
+    EXPECT_EQ(plain[39], Range(64, 127));
+    EXPECT_EQ(plain[40], Range(32, 32)) << "register 32 closes the cycle";
+    EXPECT_EQ(plain[41], Range(1, 24));
+    auto old = Scheduled(orvex16Old, 0, 11, 101, &selection);
+    EXPECT_EQ(old[6], Range(128, 191));
+    EXPECT_EQ(old[10], Range(192, 255));
+
+    // A plain unit with a DO-ZAZ card: an 8-step cycle.
+    EXPECT_EQ(Scheduled(withDoZaz, 0, 9, 101, &selection),
+              (std::vector<Range>{{1, 24}, {64, 255}, {256, 383}, {64, 255}, {1, 24}, {64, 255}, {1, 24}, {64, 255},
+                                  {1, 24}}));
+
+    // A Tavi: 0-125 each time; below firmware 6 it is read from 1-24 and 0-127 only.
+    EXPECT_EQ(Scheduled(tavi, 0, 3, 101, &selection), (std::vector<Range>{{0, 125}, {0, 125}, {0, 125}}));
+    EXPECT_EQ(selection, (std::vector<Range>{{1, 24}, {0, 127}}));
+    // From firmware 6 the extended map is read too, and polling slows to registers 1-31 every 3 s.
+    auto slow = Scheduled(taviExtended, 0, 10, 700, &selection, true);
+    EXPECT_EQ(selection, (std::vector<Range>{{1, 24}, {0, 127}, {256, 547}, {1024, 2047}}));
+    EXPECT_EQ(slow, (std::vector<Range>{{1, 31}, {1, 31}}));
+
+    // An Orvex 8/16 that says Orvex(n) gets no polling in the normal mode.
+    EXPECT_TRUE(Scheduled(orvexN, 0, 5, 200, &selection).empty());
+
+    // Mode 1 reads the identity every 50 ms; mode 5 registers 56-58; modes 3 and 4 nothing.
+    EXPECT_EQ(Scheduled(orvex16, 1, 4, 51, &selection), std::vector<Range>(4, Range(1, 24)));
+    EXPECT_EQ(Scheduled(tavi, 1, 2, 51, &selection), std::vector<Range>(2, Range(0, 125)));
+    EXPECT_EQ(Scheduled(orvex16, 5, 3, 101, &selection), std::vector<Range>(3, Range(56, 58)));
+    EXPECT_TRUE(Scheduled(orvex16, 3, 5, 200, &selection).empty());
+    EXPECT_TRUE(Scheduled(orvex16, 4, 5, 200, &selection).empty());
+}
+
+}  // namespace
