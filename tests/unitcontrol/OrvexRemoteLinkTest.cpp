@@ -194,7 +194,7 @@ TEST_F(LinkTest, VerifyModeFillsTheVerifyBufferAndSetsPacketReady) {
     EXPECT_EQ(remote->ReadVerifyPacket(back.data(), 129), orvex::kStatusOutOfRange);
 }
 
-TEST_F(LinkTest, VerifiedRequestsRetrySixTimesAndRefuseWhileBusy) {
+TEST_F(LinkTest, VerifiedRequestsTrySixTimesBeforeGivingUp) {
     transport->answerShift = 1;  // answers start one register later
     EXPECT_EQ(remote->RequestRegisterStatusVerified(40, 41), 1u);
     EXPECT_EQ(transport->Requests(40), 6u);
@@ -209,6 +209,29 @@ TEST_F(LinkTest, VerifiedRequestsRetrySixTimesAndRefuseWhileBusy) {
     EXPECT_EQ(transport->Requests(50), 6u);
     EXPECT_GE(plat::GetTickCount() - start, 6u * 500u);
     EXPECT_NE(Log().find("COrvexRemote::WaitForResponse TIMEOUT"), std::string::npos);
+}
+
+// A second verified request from inside the first (the change callback runs in
+// its wait) is refused at once and sends nothing.
+TEST_F(LinkTest, AVerifiedRequestWhileAnotherRunsIsRefused) {
+    struct Inner {
+        COrvexRemote* remote;
+        ScriptedTransport* transport;
+        uint32_t status = 99;
+        size_t sentBefore = 0, sentAfter = 0;
+    };
+    static Inner inner;
+    inner = {remote.get(), transport};
+    remote->SetChangeCallback(40, 40, [](uint32_t, uint32_t) {
+        if (inner.status != 99) return;
+        inner.sentBefore = inner.transport->written.size();
+        inner.status = inner.remote->RequestRegisterStatusVerified(60, 61);
+        inner.sentAfter = inner.transport->written.size();
+    }, 0, 0);
+    EXPECT_EQ(remote->RequestRegisterStatusVerified(40, 41), 0u);
+    EXPECT_EQ(inner.status, 1u);
+    EXPECT_EQ(inner.sentAfter, inner.sentBefore);
+    EXPECT_EQ(remote->RequestRegisterStatusVerified(60, 61), 0u) << "free again afterwards";
 }
 
 TEST_F(LinkTest, WaitForResponseReturnsAtOnceWhileTheUnitProgramsOrVerifies) {
