@@ -42,11 +42,11 @@ public:
     }
     void ShowItem(int id, bool show) override { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
     bool IsItemVisible(int id) override { return (GetWindowLongA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
-    void SetItemFont(int id, const FontSpec& spec) override {
-        auto key = std::make_tuple(spec.face, spec.height, spec.weight);
-        HFONT& font = fonts_[key];
-        if (!font) font = CreateFontA(spec.height, 0, 0, 0, spec.weight, 0, 0, 0, 0, 0, 0, 0, 0, spec.face.c_str());
-        SendMessageA(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    void SetItemFont(int id, const FontSpec& font) override {
+        auto key = std::make_tuple(font.face, font.height, font.weight);
+        HFONT& handle = fonts_[key];
+        if (!handle) handle = CreateFontA(font.height, 0, 0, 0, font.weight, 0, 0, 0, 0, 0, 0, 0, 0, font.face.c_str());
+        SendMessageA(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(handle), TRUE);
     }
 
     int AddListEntry(int id, const std::string& text) override {
