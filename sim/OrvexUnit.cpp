@@ -410,6 +410,7 @@ uint8_t OrvexUnit::BankRevision(const Bank& bank) const {
 void OrvexUnit::RefreshIdentity() {
     regs_[1] = config_.deviceId;
     regs_[6] = config_.variant;
+    regs_[7] = static_cast<uint8_t>((regs_[7] & 0x3F) | (config_.modelBits & 0xC0));
     const uint8_t running = BankRevision(unit_.banks[unit_.running]);
     const Bank& idle = unit_.banks[1 - unit_.running];
     const uint8_t alternate = idle.valid ? BankRevision(idle) : 0;

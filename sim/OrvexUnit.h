@@ -100,6 +100,7 @@ public:
     struct Config {
         uint8_t deviceId = 38;                    // register 1
         uint8_t variant = 0;                      // register 6 (96 makes an Orvex 8/16 an Orvex(n))
+        uint8_t modelBits = 0xC0;                 // register 7 bits 7-6: bit 6 clear "/1824", bit 7 clear "/VT"
         uint8_t pcbRevision = 2;                  // register 11 bits 7-4
         std::array<uint8_t, 2> bankRevision{28, 28};  // revision of the firmware in bank 1, bank 2
         uint8_t runningBank = 0;                  // 0 bank 1, 1 bank 2

@@ -138,6 +138,7 @@ public:
 TEST_F(RemoteTest, SelectionReadsTheIdentityAndDescribesTheUnit) {
     sim::OrvexUnit::Config c;
     c.deviceId = 39;
+    c.modelBits = 0x80;  // the 18/24 variant
     c.bankRevision = {31, 28};
     c.pcbRevision = 2;
     ASSERT_TRUE(orvex::BuildSerialNumber(39, 17, 50, 810, &c.serial));
