@@ -7,9 +7,12 @@ mkdir -p "$out" && cd "$out" && rm -f ./*.bmp ./*.png
 rc=$?
 [ $rc -eq 77 ] && exit 77
 status=$rc
+# ImageMagick's own convert, whatever else is on the PATH under that name.
+convert=/usr/bin/convert
+[ -x "$convert" ] || convert=convert
 for name in main-ready main-programming main-done about; do
   if [ ! -s "$name.bmp" ]; then echo "$name: not captured"; status=1; continue; fi
-  convert "$name.bmp" "$name.png" || { status=1; continue; }
+  "$convert" "$name.bmp" "$name.png" || { status=1; continue; }
   sd=$(identify -format '%[fx:standard_deviation]' "$name.png")
   echo "$out/$name.png standard deviation $sd"
   awk -v s="$sd" 'BEGIN { exit !(s > 0.01) }' || { echo "$name: blank"; status=1; }
