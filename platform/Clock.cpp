@@ -30,7 +30,7 @@ std::function<void()>& IdleHook() {
 }
 }  // namespace
 void SetIdleHook(std::function<void()> hook) { IdleHook() = std::move(hook); }
-void RunIdleHook() {
+void impl::RunIdleHook() {
     if (IdleHook()) IdleHook()();
 }
 
@@ -39,7 +39,7 @@ void Sleep(uint32_t ms) {
         g_virtualMicros += uint64_t{ms} * 1000;
     else
         impl::RealSleep(ms);
-    RunIdleHook();
+    impl::RunIdleHook();
 }
 
 int DefaultAnswer(unsigned type) {

@@ -25,7 +25,6 @@ uint64_t ClockMicros();                      // virtual or real, microseconds
 // Called after every Sleep and every PumpOneMessage: emulated hardware that
 // has no thread of its own catches up with the clock here.
 void SetIdleHook(std::function<void()> hook);
-void RunIdleHook();
 
 struct LocalTime {
     uint16_t year, month, day, hour, minute, second, milliseconds;

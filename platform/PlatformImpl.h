@@ -5,4 +5,5 @@
 namespace plat::impl {
 uint64_t RealMicros();
 void RealSleep(uint32_t ms);
+void RunIdleHook();  // after every Sleep and PumpOneMessage
 }  // namespace plat::impl

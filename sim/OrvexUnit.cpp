@@ -2,17 +2,18 @@
 
 #include <algorithm>
 
+#include "unitcontrol/OrvexMixerInterface.h"
 #include "unitcontrol/RemoteMessages.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint8_t kPip = 0x01;
-constexpr uint8_t kPgmErr = 0x02;
-constexpr uint8_t kTxErr = 0x04;
-constexpr uint8_t kPakRdy = 0x08;
-constexpr uint8_t kFlagMask = kPip | kPgmErr | kTxErr | kPakRdy;
+using orvex::kProgPAKRDY;
+using orvex::kProgPGMERR;
+using orvex::kProgPIP;
+using orvex::kProgTXERR;
+constexpr uint8_t kFlagMask = kProgPIP | kProgPGMERR | kProgTXERR | kProgPAKRDY;
 constexpr uint8_t kCardFirmwareSelected = 0x10;  // register 5 bit 4
 
 // No host message is longer than a 128-byte packet (152 bytes); anything
@@ -100,7 +101,7 @@ void OrvexUnit::Advance(uint64_t nowMicros) {
 
 void OrvexUnit::StartWork(Work work, uint64_t duration) {
     work_ = work;
-    SetFlags(kPip, 0);
+    SetFlags(kProgPIP, 0);
     workEnd_ = now_ + duration;
     nextReport_ = config_.reportIntervalMicros != 0 ? now_ + config_.reportIntervalMicros : UINT64_MAX;
 }
@@ -115,7 +116,7 @@ void OrvexUnit::FinishWork() {
         if (!update_.open) break;
         if (failPacket_ && *failPacket_ == update_.written) {
             update_.failed = true;
-            SetFlags(kPgmErr, 0);
+            SetFlags(kProgPGMERR, 0);
         } else {
             // Flash programming only clears bits; on an erased bank this is a copy.
             std::vector<uint8_t>& flash = target.banks[update_.bank].flash;
@@ -134,7 +135,7 @@ void OrvexUnit::FinishWork() {
     }
     pendingPacket_.clear();
     work_ = Work::kNone;
-    SetFlags(0, kPip);
+    SetFlags(0, kProgPIP);
     ReportStatus();
 }
 
@@ -258,7 +259,7 @@ void OrvexUnit::HandleCommand(uint8_t command) {
         break;
     case orvex::kCmdStoreSerial:
         if (armed) {
-            SetFlags(0, kPgmErr | kTxErr | kPakRdy);
+            SetFlags(0, kProgPGMERR | kProgTXERR | kProgPAKRDY);
             StartWork(Work::kSerialStore, config_.serialStoreMicros);
         }
         break;
@@ -275,17 +276,17 @@ bool OrvexUnit::CardTargeted() const {
 }
 
 void OrvexUnit::Erase() {
-    SetFlags(0, kPgmErr | kTxErr | kPakRdy);
+    SetFlags(0, kProgPGMERR | kProgTXERR | kProgPAKRDY);
     update_ = Update{};
     const bool card = CardTargeted();
     if (card && config_.card.id == 0) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     Target& target = TargetOf(card);
     const uint8_t bank = card ? static_cast<uint8_t>(1 - card_.running) : selectedBank_;
     if (bank == target.running) {
-        Fail(kPgmErr);  // the running bank is never touched
+        Fail(kProgPGMERR);  // the running bank is never touched
         return;
     }
     target.banks[bank].valid = false;
@@ -301,11 +302,11 @@ void OrvexUnit::HandlePacket(const std::vector<uint8_t>& data) {
     const bool announced = packetAnnounced_;
     packetAnnounced_ = false;
     if (!announced || work_ != Work::kNone) {
-        Fail(kTxErr);
+        Fail(kProgTXERR);
         return;
     }
     if (!update_.open || update_.failed) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     const bool crcBad = IsTaviFamily() &&
@@ -313,7 +314,7 @@ void OrvexUnit::HandlePacket(const std::vector<uint8_t>& data) {
     const size_t end = size_t{update_.written} * kPacketSize + data.size();
     if (crcBad || data.empty() || data.size() > kPacketSize || end > TargetOf(update_.card).banks[update_.bank].flash.size()) {
         update_.failed = true;
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     pendingPacket_ = data;
@@ -322,38 +323,38 @@ void OrvexUnit::HandlePacket(const std::vector<uint8_t>& data) {
 
 void OrvexUnit::ReadBack() {
     if (!update_.open) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     const std::vector<uint8_t>& flash = TargetOf(update_.card).banks[update_.bank].flash;
     const size_t offset = size_t{update_.readBack} * kPacketSize;
     if (offset + kPacketSize > flash.size()) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     std::copy(flash.begin() + static_cast<std::ptrdiff_t>(offset),
               flash.begin() + static_cast<std::ptrdiff_t>(offset + kPacketSize), regs_.begin() + 128);
     if (corruptPacket_ && *corruptPacket_ == update_.readBack) regs_[128 + 64] ^= 0xFF;
     ++update_.readBack;
-    SetFlags(kPakRdy, 0);
+    SetFlags(kProgPAKRDY, 0);
     Send(128, &regs_[128], kPacketSize, false);
 }
 
 void OrvexUnit::Complete(uint8_t command) {
     if (!update_.open || update_.failed || update_.written == 0) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     // Command 8 is sent while bank 2 runs, so it names bank 1; command 9 names bank 2.
     if (!update_.card && update_.bank != (command == orvex::kCmdCompleteBank2Active ? 0 : 1)) {
-        Fail(kPgmErr);
+        Fail(kProgPGMERR);
         return;
     }
     Target& target = TargetOf(update_.card);
     target.banks[update_.bank].valid = true;
     target.bootMark = update_.bank;
     update_.open = false;
-    SetFlags(0, kPakRdy);
+    SetFlags(0, kProgPAKRDY);
     RefreshIdentity();
 }
 

@@ -174,9 +174,7 @@ public:
     uint32_t ResponseCount() const { return m_dwResponseCount; }
     const uint8_t* RegisterImage() const { return m_Registers; }
     uint8_t* RegisterImageForTest() { return m_Registers; }
-    COrvexInterface* Transport() const { return m_pMidiIF.get(); }
     bool HasUsbCardAccess() const { return m_pXCUSB != nullptr; }
-    bool IsSuspended() const { return m_bSuspended != 0; }
 
 private:
     // Decoder hand-off.

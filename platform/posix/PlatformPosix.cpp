@@ -428,7 +428,7 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned typ
 
 bool PumpOneMessage() {
     ++posix::Facts().pumpedMessages;
-    RunIdleHook();
+    impl::RunIdleHook();
     return false;
 }
 CursorHandle SetWaitCursor() {

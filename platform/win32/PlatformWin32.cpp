@@ -189,7 +189,7 @@ bool PumpOneMessage() {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
-    RunIdleHook();
+    impl::RunIdleHook();
     return took;
 }
 CursorHandle SetWaitCursor() { return ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT)); }
