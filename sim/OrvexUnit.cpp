@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "unitcontrol/OrvexMixerInterface.h"
-#include "unitcontrol/RemoteMessages.h"
+#include "protocol/UnitCodes.h"
+#include "protocol/RemoteMessages.h"
 
 namespace sim {
 

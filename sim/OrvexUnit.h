@@ -1,7 +1,7 @@
 #pragma once
 // Emulated converter: stands in for an Orvex unit (and the card in its XSlot)
 // at the far end of a MIDI pair or a UDP peer, speaking the remote-control
-// messages of unitcontrol/RemoteMessages.h.
+// messages of protocol/RemoteMessages.h.
 //
 // How this unit keeps its registers and carries out commands:
 //

@@ -8,7 +8,7 @@
 
 #include "common/Log.h"
 #include "platform/Platform.h"
-#include "unitcontrol/RemoteMessages.h"
+#include "protocol/RemoteMessages.h"
 
 namespace orvex {
 

@@ -10,22 +10,10 @@
 
 #include "transport/OrvexInterface.h"
 #include "unitcontrol/OrvexMixerInterface.h"
-#include "unitcontrol/RemoteMessages.h"
+#include "unitcontrol/UsbCardAccess.h"
+#include "protocol/RemoteMessages.h"
 
 namespace orvex {
-
-// Access to a DO-ZAZ card through its USB audio driver, opened while a unit
-// carrying one is selected over MIDI. The card's driver access itself lives
-// with the USB-card code; the remote object only owns and closes it, and asks
-// it to change the sample rate.
-class IUsbCardAccess {
-public:
-    virtual ~IUsbCardAccess() = default;
-    virtual void Close() = 0;
-    // 0 on success, else the driver's result word.
-    virtual uint32_t SetSampleRate(uint32_t hertz) = 0;
-    virtual uint32_t GetSampleRate(uint32_t* hertz) = 0;
-};
 
 class COrvexRemote : public COrvexMixerInterface, private IResponseSink {
 public:
@@ -174,7 +162,8 @@ public:
     uint32_t ResponseCount() const { return m_dwResponseCount; }
     const uint8_t* RegisterImage() const { return m_Registers; }
     uint8_t* RegisterImageForTest() { return m_Registers; }
-    bool HasUsbCardAccess() const { return m_pXCUSB != nullptr; }
+    // The DO-ZAZ card access held for the selected connection; null when none.
+    IUsbCardAccess* UsbCardAccess() const { return m_pXCUSB.get(); }
 
 private:
     // Decoder hand-off.

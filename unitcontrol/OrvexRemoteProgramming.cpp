@@ -6,7 +6,7 @@
 #include "common/Log.h"
 #include "platform/Platform.h"
 #include "unitcontrol/OrvexRemote.h"
-#include "unitcontrol/SerialNumber.h"
+#include "protocol/SerialNumber.h"
 
 namespace orvex {
 

@@ -126,7 +126,7 @@ void COrvexUpdateDlg::AddCardEntry(uint16_t connection, const char* description,
             uint16_t type = 0;
             m_pMixerIF->GetConnectionType(&type);
             if (type == orvex::kConnectionMidi) {
-                if (!m_Factories.hasUsbCardAccess || !m_Factories.hasUsbCardAccess(*m_pMixerIF)) return;
+                if (!m_Factories.usbCard || !m_Factories.usbCard(*m_pMixerIF)) return;
                 format = "DO-ZAZ in %s";
                 break;
             }

@@ -8,6 +8,7 @@
 #include "platform/Dialog.h"
 #include "platform/Platform.h"
 #include "unitcontrol/OrvexMixerInterface.h"
+#include "unitcontrol/UsbCardAccess.h"
 
 using orvex::COrvexMixerInterface;
 
@@ -16,8 +17,11 @@ using orvex::COrvexMixerInterface;
 struct UnitControlFactories {
     std::function<std::unique_ptr<COrvexMixerInterface>()> adapter;
     std::function<std::unique_ptr<COrvexMixerInterface>()> remote;
-    // Whether the remote object holds an open DO-ZAZ card access for the selected connection.
-    std::function<bool(COrvexMixerInterface&)> hasUsbCardAccess;
+    // The DO-ZAZ card access the remote object holds for its selected connection; null when none.
+    std::function<orvex::IUsbCardAccess*(COrvexMixerInterface&)> usbCard;
+    // An adapter-line control of the adapter implementation ("Device ID", "Firmware Rev"),
+    // read as a 4-byte value; false when it cannot be read.
+    std::function<bool(COrvexMixerInterface&, const char* name, uint32_t* value)> adapterControl;
 };
 
 class COrvexUpdateDlg : public plat::IDialogHandler {

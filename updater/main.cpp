@@ -11,9 +11,9 @@ int main() {
     UnitControlFactories factories;
     // The adapter-card path is not part of the program yet: discovery goes straight to the remote path.
     factories.remote = [] { return std::make_unique<orvex::COrvexRemote>(); };
-    factories.hasUsbCardAccess = [](COrvexMixerInterface& unit) {
+    factories.usbCard = [](COrvexMixerInterface& unit) -> orvex::IUsbCardAccess* {
         auto* remote = dynamic_cast<orvex::COrvexRemote*>(&unit);
-        return remote && remote->HasUsbCardAccess();
+        return remote ? remote->UsbCardAccess() : nullptr;
     };
     COrvexUpdateApp app(factories, [](COrvexUpdateDlg& dlg) {
         return plat::DialogBoxParam(IDD_ORVEXUPDATE_DIALOG, dlg);

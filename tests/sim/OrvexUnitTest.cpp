@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "unitcontrol/RemoteMessages.h"
+#include "protocol/RemoteMessages.h"
 
 namespace {
 

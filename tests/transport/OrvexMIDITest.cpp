@@ -14,7 +14,7 @@
 #include "platform/Platform.h"
 #include "sim/VirtualMidi.h"
 #include "tests/support/TempDir.h"
-#include "unitcontrol/RemoteMessages.h"
+#include "protocol/RemoteMessages.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "unitcontrol/OrvexMixerInterface.h"
-#include "unitcontrol/SerialNumber.h"
+#include "protocol/SerialNumber.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include "sim/VirtualMidi.h"
 #include "tests/support/TempDir.h"
 #include "transport/OrvexMIDI.h"
-#include "unitcontrol/SerialNumber.h"
+#include "protocol/SerialNumber.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "unitcontrol/SerialNumber.h"
+#include "protocol/SerialNumber.h"
 
 #include <cstdio>
 

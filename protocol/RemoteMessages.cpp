@@ -1,4 +1,4 @@
-#include "unitcontrol/RemoteMessages.h"
+#include "protocol/RemoteMessages.h"
 
 #include <array>
 
