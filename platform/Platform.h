@@ -100,6 +100,7 @@ namespace mb {
 enum : unsigned {
     Ok = 0x0, OkCancel = 0x1, YesNoCancel = 0x3, YesNo = 0x4,
     IconError = 0x10, IconQuestion = 0x20, IconWarning = 0x30, IconInformation = 0x40,
+    DefButton2 = 0x100,
 };
 }
 namespace id {

@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "platform/posix/PosixSystem.h"
 #include "resources/resource.h"
+#include "tests/support/EmbeddedImages.h"
 #include "tests/support/FakeUnits.h"
 #include "tests/support/RecorderSurface.h"
 #include "tests/support/TempDir.h"
@@ -17,7 +18,10 @@ protected:
     RecorderSurface surface;
     int adapterMade = 0, remoteMade = 0, closes = 0;
 
-    void SetUp() override { plat::posix::SetString(IDS_ABOUTBOX, IDS_ABOUTBOX_TEXT); }
+    void SetUp() override {
+        plat::posix::SetString(IDS_ABOUTBOX, IDS_ABOUTBOX_TEXT);
+        InstallEmbeddedImages();
+    }
     void TearDown() override {
         orvex::LogClose();
         plat::posix::ResetFacts();
