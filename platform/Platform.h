@@ -57,6 +57,8 @@ bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* don
 bool GetFileSize(FileHandle file, uint64_t* size);
 bool CloseHandle(FileHandle file);
 bool DeleteFile(const std::string& path);
+// True when the folder exists afterwards (made now or there before).
+bool CreateDirectory(const std::string& path);
 uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 

@@ -27,7 +27,10 @@ void COrvexUpdateApp::PrepareWindow(COrvexUpdateDlg& dlg, const std::vector<std:
         if (arg.rfind(kPicturesFlag, 0) == 0) pictures = arg.substr(std::strlen(kPicturesFlag));
     }
     if (pictures.empty() && !autoUpdate) return;
-    if (!pictures.empty() && pictures.back() != '\\' && pictures.back() != '/') pictures += plat::PathSeparator();
+    if (!pictures.empty()) {
+        if (!plat::CreateDirectory(pictures)) OrvexLog("Pictures: cannot create the folder %s", pictures.c_str());
+        if (pictures.back() != '\\' && pictures.back() != '/') pictures += plat::PathSeparator();
+    }
     // Update is pressed once, at the first Ready view; the view it leads to ends the run.
     enum Step { kWaiting, kPressed, kProgramming };
     struct State {

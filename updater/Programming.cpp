@@ -87,6 +87,8 @@ bool COrvexUpdateDlg::ProgramEEPROM() {
     for (uint32_t k = 0; k < packets; ++k) {
         m_pSurface->SetProgressPos(IDC_PROGRESS, static_cast<int>(k));
         m_pSurface->PumpMessage();
+        // Half-way through, an unattended run takes a picture of the bar.
+        if (k == packets / 2 && m_ViewObserver) m_ViewObserver(*m_pSurface, m_nView, false);
         if (!Ok(m_pMixerIF->WriteFirmwarePacket(m_pFirmware.get() + size_t{k} * kPacketSize, kPacketSize)))
             return Fail("WriteFirmwarePacket Failed!", false);
         if (uint8_t flags = WaitForProgrammingStatus(1000, false, false)) {

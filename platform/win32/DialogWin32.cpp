@@ -193,7 +193,9 @@ bool Win32Surface::SavePicture(const std::string& path) {
     GetWindowRect(hwnd_, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 0) return false;
-    HDC screen = GetDC(nullptr);
+    // The window's own device context: what was drawn last, even before the
+    // display has been brought up to date with it.
+    HDC screen = GetWindowDC(hwnd_);
     HDC mem = CreateCompatibleDC(screen);
     BITMAPINFO bi{};
     bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
@@ -202,7 +204,7 @@ bool Win32Surface::SavePicture(const std::string& path) {
     bool ok = dib != nullptr;
     if (ok) {
         HGDIOBJ old = SelectObject(mem, dib);
-        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
         SelectObject(mem, old);
         GdiFlush();
         const DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
@@ -210,16 +212,16 @@ bool Win32Surface::SavePicture(const std::string& path) {
         fh.bfType = 0x4D42;
         fh.bfOffBits = sizeof fh + sizeof(BITMAPINFOHEADER);
         fh.bfSize = fh.bfOffBits + stride * static_cast<DWORD>(h);
-        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD done = 0;
-        ok = f != INVALID_HANDLE_VALUE && WriteFile(f, &fh, sizeof fh, &done, nullptr) &&
-             WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &done, nullptr) &&
-             WriteFile(f, bits, stride * static_cast<DWORD>(h), &done, nullptr);
-        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        ok = f != INVALID_HANDLE_VALUE && ::WriteFile(f, &fh, sizeof fh, &done, nullptr) &&
+             ::WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &done, nullptr) &&
+             ::WriteFile(f, bits, stride * static_cast<DWORD>(h), &done, nullptr);
+        if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
         DeleteObject(dib);
     }
     DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(hwnd_, screen);
     return ok;
 }
 
