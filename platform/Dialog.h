@@ -74,6 +74,8 @@ public:
 
 // Runs a dialog template modally with no owner; answers the EndDialog result, -1 when it cannot.
 int DialogBoxParam(int templateId, IDialogHandler& handler);
+// Saves what a window shows now, its frame included, as a 24-bit BMP file; false when it cannot.
+bool SaveWindowPicture(void* window, const std::string& path);
 
 // Notification codes the handlers look at.
 inline constexpr int kCbnSelChange = 1;

@@ -14,6 +14,48 @@
 namespace plat {
 namespace {
 
+// The window as it is on screen, its frame included, as a 24-bit BMP file.
+bool SaveWindowPictureImpl(HWND hwnd, const std::string& path) {
+    // During its set-up a dialog is not on screen yet.
+    if (!IsWindowVisible(hwnd)) ShowWindow(hwnd, SW_SHOW);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    // The window's own device context: what was drawn last, even before the
+    // display has been brought up to date with it.
+    HDC screen = GetWindowDC(hwnd);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = dib != nullptr;
+    if (ok) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        GdiFlush();
+        const DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
+        BITMAPFILEHEADER fh{};
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof fh + sizeof(BITMAPINFOHEADER);
+        fh.bfSize = fh.bfOffBits + stride * static_cast<DWORD>(h);
+        HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        ok = f != INVALID_HANDLE_VALUE && ::WriteFile(f, &fh, sizeof fh, &done, nullptr) &&
+             ::WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &done, nullptr) &&
+             ::WriteFile(f, bits, stride * static_cast<DWORD>(h), &done, nullptr);
+        if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
+        DeleteObject(dib);
+    }
+    DeleteDC(mem);
+    ReleaseDC(hwnd, screen);
+    return ok;
+}
+
+
 class Win32Surface final : public IDialogSurface {
 public:
     explicit Win32Surface(IDialogHandler& handler) : handler_(handler) {}
@@ -92,7 +134,7 @@ public:
     int RunChildDialog(int templateId, IDialogHandler& handler) override;
     bool PumpMessage() override { return PumpOneMessage(); }
     void* NativeHandle() override { return hwnd_; }
-    bool SavePicture(const std::string& path) override;
+    bool SavePicture(const std::string& path) override { return SaveWindowPicture(hwnd_, path); }
 
     void Paint() {
         PAINTSTRUCT ps;
@@ -184,47 +226,6 @@ int RunDialog(HWND owner, int templateId, IDialogHandler& handler) {
     return static_cast<int>(r);
 }
 
-// The window as it is on screen, its frame included, as a 24-bit BMP file.
-bool Win32Surface::SavePicture(const std::string& path) {
-    // During its set-up a dialog is not on screen yet.
-    if (!IsWindowVisible(hwnd_)) ShowWindow(hwnd_, SW_SHOW);
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    RECT r;
-    GetWindowRect(hwnd_, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    // The window's own device context: what was drawn last, even before the
-    // display has been brought up to date with it.
-    HDC screen = GetWindowDC(hwnd_);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = dib != nullptr;
-    if (ok) {
-        HGDIOBJ old = SelectObject(mem, dib);
-        BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        GdiFlush();
-        const DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42;
-        fh.bfOffBits = sizeof fh + sizeof(BITMAPINFOHEADER);
-        fh.bfSize = fh.bfOffBits + stride * static_cast<DWORD>(h);
-        HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD done = 0;
-        ok = f != INVALID_HANDLE_VALUE && ::WriteFile(f, &fh, sizeof fh, &done, nullptr) &&
-             ::WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &done, nullptr) &&
-             ::WriteFile(f, bits, stride * static_cast<DWORD>(h), &done, nullptr);
-        if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
-        DeleteObject(dib);
-    }
-    DeleteDC(mem);
-    ReleaseDC(hwnd_, screen);
-    return ok;
-}
-
 int Win32Surface::RunChildDialog(int templateId, IDialogHandler& handler) {
     return RunDialog(hwnd_, templateId, handler);
 }
@@ -232,5 +233,9 @@ int Win32Surface::RunChildDialog(int templateId, IDialogHandler& handler) {
 }  // namespace
 
 int DialogBoxParam(int templateId, IDialogHandler& handler) { return RunDialog(nullptr, templateId, handler); }
+
+bool SaveWindowPicture(void* window, const std::string& path) {
+    return SaveWindowPictureImpl(static_cast<HWND>(window), path);
+}
 
 }  // namespace plat
