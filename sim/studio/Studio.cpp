@@ -19,6 +19,13 @@ std::string SerialText(uint32_t serial, uint8_t deviceID) {
     return text;
 }
 
+// The serial word in registers base..base+3 (week, year, number low, number high).
+uint32_t StoredSerial(const OrvexUnit& unit, uint16_t base) {
+    const uint32_t week = unit.Register(base) & 0x3F, yearBits = unit.Register(base + 1);
+    const uint32_t number = unit.Register(base + 2) | ((unit.Register(base + 3) & 0x0F) << 8);
+    return ((yearBits & 0x0F) << 20) | (((yearBits >> 4) & 0x03) << 18) | (week << 12) | number;
+}
+
 std::string PcbText(uint8_t pcb) { return pcb == 0 ? "NC" : std::string(1, char(pcb + 64)); }
 
 std::string CardVersion(uint8_t revision, uint8_t minor) {
@@ -141,8 +148,9 @@ void Studio::PowerCycleAndReport() {
         const OrvexUnit::UpdateRecord record = p.unit->LastUpdate();
         p.unit->PowerCycle(now);
         const uint8_t revision = p.unit->RunningRevision(false);
-        OrvexLog("Simulated studio: power cycle: %s boots bank %u, firmware %u", Name(p).c_str(),
-                 unsigned{p.unit->RunningBank()} + 1, unsigned{revision});
+        OrvexLog("Simulated studio: power cycle: %s boots bank %u, firmware %u, serial %s", Name(p).c_str(),
+                 unsigned{p.unit->RunningBank()} + 1, unsigned{revision},
+                 SerialText(StoredSerial(*p.unit, 12), p.spec.deviceId).c_str());
         const uint8_t cardRevision = p.unit->RunningRevision(true), cardMinor = p.unit->Register(20);
         if (p.spec.card.kind)
             OrvexLog("Simulated studio: power cycle: %s: its %s card boots firmware %s", Name(p).c_str(),
