@@ -46,7 +46,7 @@ for view in ready programming done; do
 done
 summary=$(grep "Simulated studio: summary:" OrvexUpdate.log | tail -n 1 | sed 's/.*summary: //')
 if [ $status -ne 0 ] || ! grep -q "EEPROM Programming Success" OrvexUpdate.log || [ -z "$summary" ]; then
-  echo "FAILED: the update did not complete (exit $status; see $run/OrvexUpdate.log)"
+  echo "FAILED: the update did not complete (program exit code $status; see $run/OrvexUpdate.log)"
   [ $status -ne 0 ] || status=1
   exit $status
 fi

@@ -1,10 +1,16 @@
 #include "updater/GetSerialNumberDlg.h"
 
+#include "common/Log.h"
 #include "updater/FirmwareRules.h"
 
 bool CGetSerialNumberDlg::OnInitDialog(plat::IDialogSurface& surface) {
     m_pSurface = &surface;
     surface.SetItemTextLimit(kEditId, kTextLimit);
+    if (!m_AutoEntry.empty()) {
+        OrvexLog("Automatic: typing serial number %s", m_AutoEntry.c_str());
+        surface.SetItemText(kEditId, m_AutoEntry);
+        surface.PostCommand(plat::kIdOk);
+    }
     return true;
 }
 

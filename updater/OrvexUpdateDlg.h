@@ -48,6 +48,9 @@ public:
     // unattended run can take pictures of the window and press its buttons.
     using ViewObserver = std::function<void(plat::IDialogSurface&, int view, bool viewChanged)>;
     void SetViewObserver(ViewObserver observer) { m_ViewObserver = std::move(observer); }
+    // An unattended run: what is typed into the serial-number dialog for a connection's unit or card.
+    using SerialAnswerer = std::function<std::string(uint16_t connection, bool card)>;
+    void SetSerialAnswerer(SerialAnswerer answerer) { m_SerialAnswerer = std::move(answerer); }
 
     // The window's handlers, callable by tests as the window would call them.
     void OnSelChangeModel();
@@ -92,6 +95,7 @@ protected:
     UnitControlFactories m_Factories;
     char m_szCommandLineFile[260] = {};
     ViewObserver m_ViewObserver;
+    SerialAnswerer m_SerialAnswerer;
     // While the Programming view is up, the user's own actions (another entry,
     // a drop, Close, Cancel) are refused: they must not reach the unit mid-update.
     int m_nView = kViewReady;

@@ -60,7 +60,13 @@ int RunOrvexUpdate(const std::vector<std::string>& args, const COrvexUpdateApp::
     }
     sim::Studio studio(scenario);
     COrvexUpdateApp::Hooks hooks;
-    hooks.beforeWindow = [&](COrvexUpdateDlg&) { studio.Install(); };
+    const bool unattended = HasFlag(args, COrvexUpdateApp::kAutoUpdateFlag);
+    hooks.beforeWindow = [&](COrvexUpdateDlg& dlg) {
+        studio.Install();
+        // An unattended run types what is printed on the unit, as its owner would.
+        if (unattended)
+            dlg.SetSerialAnswerer([&](uint16_t connection, bool card) { return studio.SerialLabel(connection, card); });
+    };
     hooks.afterWindow = [&] {
         studio.PowerCycleAndReport();
         studio.Uninstall();

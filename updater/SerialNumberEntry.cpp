@@ -10,6 +10,7 @@
 bool COrvexUpdateDlg::EnterSerialNumber(uint8_t targetID, uint32_t* serial) {
     for (;;) {
         CGetSerialNumberDlg dlg;
+        if (m_SerialAnswerer) dlg.SetAutoEntry(m_SerialAnswerer(m_wConnection, m_bXSlotSelected));
         if (m_pSurface->RunChildDialog(IDD_SERIALNUMBER, dlg) != plat::kIdOk) {
             OrvexLog("Invalid Serial Number. User Pressed Cancel.");
             m_pSurface->EndDialog(0);

@@ -67,10 +67,10 @@ public:
     }
 
     // "DDYYWWNNNN" as printed on a unit (device ID in hexadecimal), or "blank".
-    bool Serial(const toml::table& table, const std::string& prefix, uint32_t* serial) {
+    bool Serial(const toml::table& table, const std::string& prefix, uint32_t* serial, const char* key = "serial") {
         std::string text;
-        if (!Text(table, prefix, "serial", &text)) return false;
-        const toml::node* node = table.get("serial");
+        if (!Text(table, prefix, key, &text)) return false;
+        const toml::node* node = table.get(key);
         if (!node) return true;
         if (text == "blank") {
             *serial = 0;
@@ -82,7 +82,7 @@ public:
                             text.substr(2).find_first_not_of("0123456789") == std::string::npos;
         if (!digits || std::sscanf(text.c_str(), "%2x%2u%2u%4u%n", &id, &year, &week, &number, &used) != 4 ||
             used != 10 || !orvex::BuildSerialNumber(uint8_t(id), year, week, number, serial))
-            return Fail(node, prefix + "serial",
+            return Fail(node, prefix + key,
                         "must be \"blank\" or ten digits DDYYWWNNNN (year and week up to 63, number up to 4095)");
         return true;
     }
@@ -172,13 +172,13 @@ bool ReadFault(Reader& r, const toml::table& table, const std::string& prefix, F
 }
 
 bool ReadCard(Reader& r, const toml::table& table, const std::string& prefix, CardSpec* card) {
-    if (!r.OnlyKeys(table, prefix, {"kind", "firmware", "firmware_minor", "pcb", "serial"})) return false;
+    if (!r.OnlyKeys(table, prefix, {"kind", "firmware", "firmware_minor", "pcb", "serial", "label"})) return false;
     if (!table.get("kind")) return r.Fail(&table, prefix + "kind", "is missing");
     if (!Kind(r, table, prefix, "kind", kCards, &card->kind, nullptr)) return false;
     int64_t firmware = card->firmware, minor = card->firmwareMinor;
     if (!r.Integer(table, prefix, "firmware", 0, 255, &firmware) ||
         !r.Integer(table, prefix, "firmware_minor", 0, 255, &minor) || !r.Pcb(table, prefix, &card->pcb) ||
-        !r.Serial(table, prefix, &card->serial))
+        !r.Serial(table, prefix, &card->serial) || !r.Serial(table, prefix, &card->label, "label"))
         return false;
     card->firmware = uint8_t(firmware);
     card->firmwareMinor = uint8_t(minor);
@@ -186,11 +186,12 @@ bool ReadCard(Reader& r, const toml::table& table, const std::string& prefix, Ca
 }
 
 bool ReadUnit(Reader& r, const toml::table& table, const std::string& prefix, UnitSpec* unit) {
-    if (!r.OnlyKeys(table, prefix, {"model", "port", "firmware", "running_bank", "pcb", "serial", "card", "fault"}))
+    if (!r.OnlyKeys(table, prefix,
+                    {"model", "port", "firmware", "running_bank", "pcb", "serial", "label", "card", "fault"}))
         return false;
     if (!Kind(r, table, prefix, "model", kModels, &unit->deviceId, &unit->variant) ||
         !r.Text(table, prefix, "port", &unit->port) || !r.Pcb(table, prefix, &unit->pcb) ||
-        !r.Serial(table, prefix, &unit->serial))
+        !r.Serial(table, prefix, &unit->serial) || !r.Serial(table, prefix, &unit->label, "label"))
         return false;
     if (const toml::node* node = table.get("firmware")) {
         const toml::array* banks = node->as_array();

@@ -27,6 +27,7 @@ struct CardSpec {
     uint8_t firmwareMinor = 0;
     uint8_t pcb = 0;
     uint32_t serial = 0;  // the card's serial word; its device ID byte is the card's kind
+    uint32_t label = 0;   // the number printed on the card; 0: none given
 };
 
 struct UnitSpec {
@@ -37,6 +38,7 @@ struct UnitSpec {
     uint8_t runningBank = 0;  // 0: bank 1, 1: bank 2
     uint8_t pcb = 2;
     uint32_t serial = 0;  // 0: blank
+    uint32_t label = 0;   // the number printed on the unit's back; 0: none given
     CardSpec card;
     FaultSpec fault;
 };

@@ -118,6 +118,19 @@ void Studio::Install() {
     }
 }
 
+std::string Studio::SerialLabel(size_t i, bool card) const {
+    if (i >= units_.size()) return {};
+    const UnitSpec& s = units_[i].spec;
+    const uint8_t id = card ? s.card.kind : s.deviceId;
+    uint32_t serial = card ? s.card.label : s.label;
+    if (serial == 0) serial = card ? s.card.serial : s.serial;
+    if (orvex::SerialWeek(serial) == 0 || orvex::SerialYear(serial) == 0 || orvex::SerialUnitNumber(serial) == 0)
+        orvex::BuildSerialNumber(id, 12, 1, uint32_t(i + 1), &serial);
+    char text[orvex::kSerialTextSize] = {};
+    orvex::FormatSerialNumber((serial & 0x00FFFFFF) | (uint32_t(id) << 24), text, sizeof text);
+    return text;
+}
+
 void Studio::Uninstall() {
     if (!installed_) return;
     installed_ = false;

@@ -33,6 +33,10 @@ public:
     size_t UnitCount() const { return units_.size(); }
     OrvexUnit& Unit(size_t i) { return *units_.at(i).unit; }
     VirtualMidi& Midi() { return midi_; }
+    // The serial number printed on unit `i` (or its card), as a person would
+    // type it: the scenario's label, else the number the unit holds when it has
+    // one, else a made-up valid one.
+    std::string SerialLabel(size_t i, bool card) const;
     // What each unit's update did, as the last report worded it.
     const std::vector<std::string>& Summaries() const { return summaries_; }
 

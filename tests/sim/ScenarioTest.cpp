@@ -63,12 +63,14 @@ firmware = [5, 6]
 running_bank = 2
 pcb = "NC"
 serial = "blank"
+label = "2612150123"
   [unit.card]
   kind = "DO-ZAZ"
   firmware = 5
   firmware_minor = 30
   pcb = "C"
   serial = "3211020003"
+  label = "3212010001"
   [unit.fault]
   kind = "power-loss"
   at = 12
@@ -97,6 +99,8 @@ model = 128
     EXPECT_EQ(u.card.firmwareMinor, 30);
     EXPECT_EQ(u.card.pcb, 3);
     EXPECT_EQ(u.card.serial, 0x32B02003u);  // 32 11 02 0003: the card's own kind in the top byte
+    EXPECT_EQ(u.label, 0x26C0F07Bu);
+    EXPECT_EQ(u.card.label, 0x32C01001u);
     EXPECT_EQ(u.fault.kind, sim::FaultSpec::kPowerLoss);
     EXPECT_EQ(u.fault.at, 12u);
     EXPECT_EQ(s.units[1].deviceId, 128);

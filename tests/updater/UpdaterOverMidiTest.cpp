@@ -280,6 +280,13 @@ TEST_F(MidiStudioTest, AVaVovuzCardOverMidiIsShownButCannotBeTargetedThere) {
     ASSERT_EQ(surface.boxes.size(), 3u);
     EXPECT_EQ(surface.boxes[1].text, "ProgramEEPROM: SelectXSlotFirmware Failed!\n");
     EXPECT_FALSE(Unit().LastUpdate().started);
+
+    // The converter itself is updated over MIDI like any other.
+    Select(0);
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS));
+    studio->PowerCycleAndReport();
+    EXPECT_EQ(Unit().RunningRevision(false), 31);
 }
 
 TEST_F(MidiStudioTest, CancelAtTheConfirmationLeavesTheUnitUntouched) {
