@@ -61,18 +61,18 @@ OrvexUnit::Config UnitConfig(const Scenario& scenario, const UnitSpec& unit) {
 }
 
 Studio::Studio(const Scenario& scenario) : scenario_(scenario) {
-    for (const UnitSpec& spec : scenario_.units) {
+    for (const UnitSpec& plan : scenario_.units) {
         Placed placed;
-        placed.spec = spec;
-        placed.unit = std::make_unique<OrvexUnit>(UnitConfig(scenario_, spec));
-        switch (spec.fault.kind) {
-        case FaultSpec::kFailPacket: placed.unit->FailPacket(spec.fault.at); break;
-        case FaultSpec::kCorruptReadBack: placed.unit->CorruptReadBack(spec.fault.at); break;
-        case FaultSpec::kDropAnswer: placed.unit->DropResponse(spec.fault.at); break;
+        placed.plan = plan;
+        placed.unit = std::make_unique<OrvexUnit>(UnitConfig(scenario_, plan));
+        switch (plan.fault.kind) {
+        case FaultSpec::kFailPacket: placed.unit->FailPacket(plan.fault.at); break;
+        case FaultSpec::kCorruptReadBack: placed.unit->CorruptReadBack(plan.fault.at); break;
+        case FaultSpec::kDropAnswer: placed.unit->DropResponse(plan.fault.at); break;
         default: break;
         }
-        placed.outPort = midi_.AddOutPort(spec.port + " Out");
-        placed.inPort = midi_.AddInPort(spec.port + " In");
+        placed.outPort = midi_.AddOutPort(plan.port + " Out");
+        placed.inPort = midi_.AddInPort(plan.port + " In");
         midi_.Connect(placed.outPort, placed.inPort, placed.unit.get());
         for (int port : {placed.outPort, placed.inPort}) {
             midi_.SetByteRate(port, scenario_.bytesPerSecond);
@@ -88,9 +88,9 @@ Studio::Studio(const Scenario& scenario) : scenario_(scenario) {
 Studio::~Studio() { Uninstall(); }
 
 std::string Studio::Name(const Placed& placed) const {
-    return std::string(orvex::ModelNameForDeviceID(placed.spec.variant == orvex::kDeviceOrvexN ? orvex::kDeviceOrvexN
-                                                                                               : placed.spec.deviceId)) +
-           " on \"" + placed.spec.port + "\"";
+    return std::string(orvex::ModelNameForDeviceID(placed.plan.variant == orvex::kDeviceOrvexN ? orvex::kDeviceOrvexN
+                                                                                               : placed.plan.deviceId)) +
+           " on \"" + placed.plan.port + "\"";
 }
 
 void Studio::Install() {
@@ -106,7 +106,7 @@ void Studio::Install() {
     else
         OrvexLog("Simulated studio: MIDI cables unpaced");
     for (const Placed& p : units_) {
-        const UnitSpec& s = p.spec;
+        const UnitSpec& s = p.plan;
         OrvexLog("Simulated studio: %s: bank 1 firmware %u%s, bank 2 firmware %u%s, PCB %s, serial %s", Name(p).c_str(),
                  unsigned{s.firmware[0]}, s.runningBank == 0 ? " (running)" : "", unsigned{s.firmware[1]},
                  s.runningBank == 1 ? " (running)" : "", PcbText(s.pcb).c_str(),
@@ -120,7 +120,7 @@ void Studio::Install() {
 
 std::string Studio::SerialLabel(size_t i, bool card) const {
     if (i >= units_.size()) return {};
-    const UnitSpec& s = units_[i].spec;
+    const UnitSpec& s = units_[i].plan;
     const uint8_t id = card ? s.card.kind : s.deviceId;
     uint32_t serial = card ? s.card.label : s.label;
     if (serial == 0) serial = card ? s.card.serial : s.serial;
@@ -142,7 +142,7 @@ void Studio::Pump() {
     midi_.Pump();
     const uint64_t now = plat::ClockMicros();
     for (Placed& p : units_) {
-        const FaultSpec& fault = p.spec.fault;
+        const FaultSpec& fault = p.plan.fault;
         if (fault.kind == FaultSpec::kSilentAfter && p.unit->StatusRequestsSeen() >= fault.at) p.unit->SetSilent(true);
         if (fault.kind == FaultSpec::kPowerLoss && !p.powerLost && p.unit->LastUpdate().started &&
             p.unit->LastUpdate().written >= fault.at) {
@@ -163,17 +163,17 @@ void Studio::PowerCycleAndReport() {
         const uint8_t revision = p.unit->RunningRevision(false);
         OrvexLog("Simulated studio: power cycle: %s boots bank %u, firmware %u, serial %s", Name(p).c_str(),
                  unsigned{p.unit->RunningBank()} + 1, unsigned{revision},
-                 SerialText(StoredSerial(*p.unit, 12), p.spec.deviceId).c_str());
+                 SerialText(StoredSerial(*p.unit, 12), p.plan.deviceId).c_str());
         const uint8_t cardRevision = p.unit->RunningRevision(true), cardMinor = p.unit->Register(20);
-        if (p.spec.card.kind)
+        if (p.plan.card.kind)
             OrvexLog("Simulated studio: power cycle: %s: its %s card boots firmware %s", Name(p).c_str(),
-                     orvex::XSlotCardName(p.spec.card.kind), CardVersion(cardRevision, cardMinor).c_str());
+                     orvex::XSlotCardName(p.plan.card.kind), CardVersion(cardRevision, cardMinor).c_str());
         if (!record.started) continue;
         char line[400];
         const std::string before = record.card ? CardVersion(p.bootedCardRevision, p.bootedCardMinor)
                                                : std::to_string(p.bootedRevision);
         const std::string after = record.card ? CardVersion(cardRevision, cardMinor) : std::to_string(revision);
-        const std::string target = record.card ? std::string(orvex::XSlotCardName(p.spec.card.kind)) + " in " + Name(p)
+        const std::string target = record.card ? std::string(orvex::XSlotCardName(p.plan.card.kind)) + " in " + Name(p)
                                                : Name(p);
         if (record.completed)
             std::snprintf(line, sizeof line, "%s, firmware %s -> %s, %u packets written and %u verified, %.1f s",

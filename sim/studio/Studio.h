@@ -45,7 +45,7 @@ public:
 
 private:
     struct Placed {
-        UnitSpec spec;
+        UnitSpec plan;
         std::unique_ptr<OrvexUnit> unit;
         int outPort = -1, inPort = -1;
         uint8_t bootedRevision = 0, bootedCardRevision = 0, bootedCardMinor = 0;
