@@ -152,6 +152,9 @@ public:
     void CorruptReadBack(std::optional<uint32_t> packet) { corruptPacket_ = packet; }  // one byte flipped
     // Drops the answer to status request number n (counting from 0, see StatusRequestsSeen).
     void DropResponse(std::optional<uint32_t> request) { dropRequest_ = request; }
+    // Loses the answer to the read-back of packet n on the cable: the unit reads
+    // the packet back (its cursor moves on) but the host never hears it.
+    void DropReadBackAnswer(std::optional<uint32_t> packet) { dropReadBack_ = packet; }
     // A silent unit keeps working but sends nothing at all.
     void SetSilent(bool silent) { silent_ = silent; }
 
@@ -230,6 +233,7 @@ private:
     std::optional<uint32_t> failPacket_;
     std::optional<uint32_t> corruptPacket_;
     std::optional<uint32_t> dropRequest_;
+    std::optional<uint32_t> dropReadBack_;
     bool silent_ = false;
 };
 

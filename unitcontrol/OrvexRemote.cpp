@@ -318,7 +318,12 @@ void COrvexRemote::StoreRegisters(uint16_t firstReg, uint32_t count, const uint8
             m_MixerSources[at] = v & 0x3F;
         }
     }
-    if (m_ucMode == 4) m_Registers[9] |= kProgPAKRDY;
+    // A read-back counts only when the whole packet came: a response to anything
+    // else would leave a verify buffer the unit never filled to be compared.
+    if (m_ucMode == 4 && firstReg == 128 && count >= kMaxPacketData) {
+        m_Registers[9] |= kProgPAKRDY;
+        m_bVerifyPacketArrived = 1;
+    }
     if (notify && m_pfnChangeCallback) m_pfnChangeCallback(m_dwCallbackContext[0], m_dwCallbackContext[1]);
 }
 

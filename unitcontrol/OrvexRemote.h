@@ -203,6 +203,12 @@ private:
     uint32_t m_dwLastPollTime = 0;
     uint32_t m_dwPollStep = 0;
     uint8_t m_VerifyBuffer[128] = {};
+    // A read-back was asked for, and whether its packet has come. Until it has,
+    // PAKRDY is not reported and the buffer cannot be read: the unit's own
+    // register 9 (read when it is selected again after a loss) still shows the
+    // PAKRDY of a read-back whose answer the host never heard.
+    uint8_t m_bVerifyRequested = 0;
+    uint8_t m_bVerifyPacketArrived = 0;
     uint16_t m_wConnectionType = 0;
     uint16_t m_wCurrentConnection = 0xFFFF;
     std::unique_ptr<COrvexInterface> m_pMidiIF;
