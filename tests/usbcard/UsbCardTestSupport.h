@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the DO-ZAZ card tests: images, a window that records its
 // progress bar, message boxes, and the log of the run.
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -69,9 +70,12 @@ struct RunScope {
         orvex::LogClose();
         plat::UseVirtualClock(false);
     }
+    // The log's text, with the line ends Windows' text mode writes made plain.
     std::string Log() {
         orvex::LogClose();
-        return ReadFileText("OrvexUpdate.log");
+        std::string text = ReadFileText("OrvexUpdate.log");
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text;
     }
 };
 
