@@ -382,6 +382,12 @@ void OrvexUnit::Fail(uint8_t flag) {
 
 // ---- state ----
 
+void OrvexUnit::ReplaceCardFirmware(uint8_t revision, uint8_t revision2) {
+    std::vector<uint8_t>& flash = card_.banks[card_.running].flash;
+    PutByte(flash, config_.revisionOffset, revision);
+    PutByte(flash, config_.revisionOffset + 1, revision2);
+}
+
 void OrvexUnit::PowerCycle(uint64_t nowMicros) {
     Advance(nowMicros);  // work due before the power went is done
     Boot();

@@ -126,6 +126,10 @@ public:
     void PowerCycle(uint64_t nowMicros);
     // A network peer addresses the card itself (the card's own transport target).
     void SetCardAddressed(bool on) { cardAddressed_ = on; }
+    // The card's firmware was replaced by a path of its own (a DO-ZAZ card's
+    // USB download): its running bank now carries these revisions, which
+    // registers 17 and 20 show from the next power cycle on.
+    void ReplaceCardFirmware(uint8_t revision, uint8_t revision2);
 
     // Inspection for tests.
     uint8_t Register(uint16_t reg) const { return reg < kRegisterCount ? regs_[reg] : 0; }

@@ -28,11 +28,15 @@ COrvexRemote::COrvexRemote(Transports transports) : m_Transports(std::move(trans
 }
 
 COrvexRemote::~COrvexRemote() {
-    if (m_pXCUSB) {
-        m_pXCUSB->Close();
-        m_pXCUSB.reset();
-    }
+    DropUsbCard();
     DropTransport();
+}
+
+void COrvexRemote::DropUsbCard() {
+    if (!m_pXCUSB) return;
+    m_pXCUSB->Close();
+    m_pXCUSB.reset();
+    m_wXCUSBConnection = kNoConnection;
 }
 
 void COrvexRemote::DropTransport() {
@@ -452,8 +456,13 @@ uint32_t COrvexRemote::SelectConnection(uint16_t connection) {
         return kStatusFailure;
     }
     if (m_Registers[16] == kXSlotVaVo) status = RequestRegisterStatusVerified(32, 32);
-    if (m_Registers[16] == kXSlotDoZaz && m_wConnectionType == kConnectionMidi && !m_pXCUSB && m_Transports.usbCard)
+    // The card access belongs to the connection it was opened for: another
+    // unit's DO-ZAZ must not be updated or clocked through it.
+    if (m_pXCUSB && m_wXCUSBConnection != connection) DropUsbCard();
+    if (m_Registers[16] == kXSlotDoZaz && m_wConnectionType == kConnectionMidi && !m_pXCUSB && m_Transports.usbCard) {
         m_pXCUSB = m_Transports.usbCard(connection);
+        m_wXCUSBConnection = connection;
+    }
 
     uint8_t revision = 0;
     GetFirmwareRevision(&revision);
@@ -502,10 +511,7 @@ void COrvexRemote::LoseUnit() {
     RingClear();
     m_bInsideMessage = 0;
     std::memset(m_Registers, 0, sizeof m_Registers);
-    if (m_pXCUSB) {
-        m_pXCUSB->Close();
-        m_pXCUSB.reset();
-    }
+    DropUsbCard();
     m_bDisconnected = 1;
 }
 

@@ -185,6 +185,7 @@ private:
     // Serial number in registers base..base+3 for a device ID; FFFFFFFF when blank.
     uint32_t SerialFromRegisters(uint16_t base, uint8_t deviceID) const;
     void DropTransport();
+    void DropUsbCard();  // closes and destroys the DO-ZAZ card access, if any
 
     Transports m_Transports;
 
@@ -214,6 +215,7 @@ private:
     std::unique_ptr<COrvexInterface> m_pMidiIF;
     uint8_t m_Registers[2048] = {};
     std::unique_ptr<IUsbCardAccess> m_pXCUSB;
+    uint16_t m_wXCUSBConnection = 0xFFFF;  // the connection m_pXCUSB was opened for
     uint8_t m_PeakMeters[64] = {};
     uint8_t m_Overloads[64] = {};
     uint8_t m_MixerSources[32 * 18] = {};

@@ -1,12 +1,19 @@
 #include "transport/OrvexMIDI.h"
 #include "unitcontrol/OrvexRemote.h"
+#include "usbcard/XCUSB.h"
 
 namespace orvex {
 
 COrvexRemote::Transports DefaultRemoteTransports() {
     COrvexRemote::Transports t;
     t.midi = [] { return std::make_unique<COrvexMIDI>(); };
-    // The network card and the DO-ZAZ card access join with their own code.
+    // The network card joins with its own code.
+    // A DO-ZAZ card over MIDI: its USB device index is the connection number.
+    t.usbCard = [](uint16_t connection) -> std::unique_ptr<IUsbCardAccess> {
+        auto card = std::make_unique<CXCUSB>();
+        if (!card->Open(connection)) return nullptr;
+        return card;
+    };
     return t;
 }
 
