@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "installer/QenSetupRules.h"
+TEST(Placeholder, Builds) { EXPECT_TRUE(qen::IsSilentCommandLine("SILENT")); }
