@@ -185,7 +185,11 @@ void CQenSetupApp::ShowPage(int page) {
          {kIdInstall, false}, {kIdCancel, false}},
     };
     if (page < 0 || page > 2) return;
-    for (const Item& item : pages[page]) m_System.ShowDlgItem(m_hDialog, item.id, item.shown);
+    // Hidden first: Install, Restart and Close share one place and never show together.
+    for (const Item& item : pages[page])
+        if (!item.shown) m_System.ShowDlgItem(m_hDialog, item.id, false);
+    for (const Item& item : pages[page])
+        if (item.shown) m_System.ShowDlgItem(m_hDialog, item.id, true);
     PumpOne(m_hDialog);
 }
 

@@ -14,8 +14,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr int kWidth = 86;    // 63 x 187 dialog units at the dialog's font
-constexpr int kHeight = 304;
+constexpr int kWidth = 94;    // 63 x 187 dialog units at the dialog's font
+constexpr int kHeight = 286;
 
 void Le16(Bytes& b, uint32_t v) {
     b.push_back(uint8_t(v));
@@ -43,13 +43,13 @@ Rgb Pixel(int x, int y) {
     if (d > -30 && d < 30) c = Blend(c, {210, 230, 245}, 30 - (d < 0 ? -d : d), 30 * 6);
 
     // The card: board, bracket, chip, contacts.
-    const int bx0 = 18, bx1 = 68, by0 = 150, by1 = 262;
+    const int bx0 = 20, bx1 = 74, by0 = 136, by1 = 244;
     if (InRect(x, y, bx0, by0, bx1, by1)) {
         c = {22, 110, 58};
         if ((x + y) % 11 == 0) c = {30, 132, 72};  // traces
-        if (InRect(x, y, 30, 180, 56, 206)) c = {24, 24, 28};          // chip
-        if (InRect(x, y, 33, 183, 53, 203) && (x + y) % 5 == 0) c = {60, 60, 66};
-        if (InRect(x, y, 24, 220, 62, 228)) c = {200, 200, 210};       // label
+        if (InRect(x, y, 33, 164, 61, 192)) c = {24, 24, 28};          // chip
+        if (InRect(x, y, 36, 167, 58, 189) && (x + y) % 5 == 0) c = {60, 60, 66};
+        if (InRect(x, y, 27, 208, 67, 216)) c = {200, 200, 210};       // label
     }
     if (InRect(x, y, bx0 + 4, by1, bx1 - 4, by1 + 10)) {                // edge connector
         c = (x % 3 == 0) ? Rgb{22, 110, 58} : Rgb{222, 180, 60};

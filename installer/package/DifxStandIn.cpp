@@ -56,10 +56,15 @@ void HoldIfAsked() {
     }
 }
 
+// The service a card with the driver installed is bound to.
+const char kService[] = "PelkQen";
+
 bool IsMakerCard(const char* hardwareId) { return _strnicmp(hardwareId, "PCI\\VEN_1D5C", 12) == 0; }
 
-// Copies the package's driver files for every card of the maker that is present.
-DWORD InstallOnCards(const char* inf) {
+// Copies the package's driver files for every card of the maker that is present
+// and does not have the driver yet; answers how many it did.
+DWORD InstallOnCards(const char* inf, DWORD* installed) {
+    *installed = 0;
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, "PCI", nullptr, DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) return GetLastError();
     UINT errorLine = 0;
@@ -79,6 +84,11 @@ DWORD InstallOnCards(const char* inf) {
                                                sizeof ids - 2, nullptr) ||
             !IsMakerCard(ids))
             continue;
+        char service[64] = {};
+        if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_SERVICE, nullptr, reinterpret_cast<BYTE*>(service),
+                                              sizeof service - 1, nullptr) &&
+            std::strcmp(service, kService) == 0)
+            continue;
         void* queueContext = SetupInitDefaultQueueCallbackEx(nullptr, static_cast<HWND>(INVALID_HANDLE_VALUE), 0, 0, nullptr);
         BOOL ok = SetupInstallFromInfSectionA(nullptr, hinf, "PelkQen.NTamd64", SPINST_FILES, nullptr, nullptr,
                                               SP_COPY_NEWER_OR_SAME, SetupDefaultQueueCallbackA, queueContext, set,
@@ -86,6 +96,9 @@ DWORD InstallOnCards(const char* inf) {
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
         SetupTermDefaultQueueCallback(queueContext);
         if (ok) {
+            SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_SERVICE, reinterpret_cast<const BYTE*>(kService),
+                                              sizeof kService);
+            ++*installed;
             Event(kInfo, 0, "Installed the driver for %s", ids);
         } else {
             Event(kError, error, "Could not install the driver for %s", ids);
@@ -105,17 +118,23 @@ DWORD Install(const char* inf) {
     }
     char staged[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, staged, sizeof staged, &needed, nullptr)) {
+    bool wasStaged = false;
+    if (SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, staged, sizeof staged, &needed, nullptr)) {
+        Event(kInfo, 0, "Driver package added to the driver store as %s.", staged);
+    } else {
         DWORD error = GetLastError();
-        if (error == ERROR_FILE_EXISTS) {
-            Event(kInfo, 0, "The driver package is already in the driver store as %s.", staged);
-            return ERROR_NO_MORE_ITEMS;
+        if (error != ERROR_FILE_EXISTS) {
+            Event(kError, error, "Could not add %s to the driver store.", inf);
+            return error;
         }
-        Event(kError, error, "Could not add %s to the driver store.", inf);
-        return error;
+        wasStaged = true;
+        Event(kInfo, 0, "The driver package is already in the driver store as %s.", staged);
     }
-    Event(kInfo, 0, "Driver package added to the driver store as %s.", staged);
-    return InstallOnCards(inf);
+    DWORD installed = 0;
+    DWORD result = InstallOnCards(inf, &installed);
+    // Nothing new to do: what the framework answers for a package installed already.
+    if (result == ERROR_SUCCESS && wasStaged && installed == 0) return ERROR_NO_MORE_ITEMS;
+    return result;
 }
 
 }  // namespace
