@@ -263,7 +263,11 @@ bool Visible(HWND dialog, int id) {
 std::string PageLine(HWND dialog) {
     static const int kItems[] = {1002, 1003, 1004, 1005, 1006, 1007, 1000, 1001, 8, 2};
     std::string line = "PAGE";
-    for (int id : kItems) line += " " + std::to_string(id) + "=" + (Visible(dialog, id) ? "1" : "0");
+    for (int id : kItems) {
+        char item[24];
+        std::snprintf(item, sizeof item, " %d=%d", id, Visible(dialog, id) ? 1 : 0);
+        line += item;
+    }
     return line;
 }
 
