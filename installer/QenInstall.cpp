@@ -249,6 +249,7 @@ bool CQenSetupApp::BindDifx(bool is64Bit) {
         if (!m_hDifx) {
             OrvexLog("LoadLibrary (%s) Failed!", name);
             Box(nullptr, "LoadLibrary failed", name, plat::mb::Ok);
+            if (plat::GetFileAttributes(path) != plat::kInvalidAttributes) DeleteUnpackedDifx(path);
             return false;
         }
         m_bDifxEmbedded = true;
@@ -274,17 +275,18 @@ bool CQenSetupApp::UnbindDifx(bool is64Bit) {
     if (!m_hDifx) return true;
     m_System.FreeLibrary(m_hDifx);
     // Only the copy this program unpacked is deleted; the system's library is not ours.
-    if (m_bDifxEmbedded) {
-        std::string path = m_szWorkingDir + (is64Bit ? "DIFx64.Dll" : "DIFx32.Dll");
-        if (plat::DeleteFile(path))
-            OrvexLog("DeleteFile %s", path.c_str());
-        else
-            OrvexLog("DeleteFile %s FAILED %08lx", path.c_str(), (unsigned long)plat::GetLastError());
-    }
+    if (m_bDifxEmbedded) DeleteUnpackedDifx(m_szWorkingDir + (is64Bit ? "DIFx64.Dll" : "DIFx32.Dll"));
     m_hDifx = nullptr;
     m_bDifxEmbedded = false;
     m_Difx = {};
     return true;
+}
+
+void CQenSetupApp::DeleteUnpackedDifx(const std::string& path) {
+    if (plat::DeleteFile(path))
+        OrvexLog("DeleteFile %s", path.c_str());
+    else
+        OrvexLog("DeleteFile %s FAILED %08lx", path.c_str(), (unsigned long)plat::GetLastError());
 }
 
 bool CQenSetupApp::InstallQenDriverPackage(Window window) {

@@ -74,6 +74,7 @@ private:
     void PumpOne(qen::Window window);
     int Box(qen::Window owner, const std::string& text, const std::string& caption, unsigned type);
     std::string EndWithBackslash(const std::string& path);
+    void DeleteUnpackedDifx(const std::string& path);
     void EndOfRun();
 
     static CQenSetupApp* s_pApp;  // the callbacks reach the process-wide state through it

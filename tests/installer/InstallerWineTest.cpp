@@ -37,10 +37,12 @@ public:
     std::set<std::string> refusedPrivileges;
     bool versionFails = false;
     uint32_t platformId = 0;  // non-zero: reported instead of the real one
+    uint32_t major = 0, minor = 0;  // non-zero major: this version instead of the real one
     bool dialogFails = false;
     bool loadLibraryFails = false;
     std::string missingExport;
     bool infOpenFails = false;
+    bool infSectionFails = false;
     int32_t linkResult = 0;
     bool certificateUnreadable = false;
     std::string uncreatableDirectory;
@@ -65,6 +67,11 @@ public:
         }
         bool ok = CQenSystemWin32::GetVersionEx(info);
         if (platformId) info->platformId = platformId;
+        if (major) {
+            info->major = major;
+            info->minor = minor;
+            info->servicePack = "Service Pack 2";
+        }
         return ok;
     }
     void OutputDebugString(const std::string& text) override { debugOutput.push_back(text); }
@@ -89,6 +96,15 @@ public:
         if (!infOpenFails) return CQenSystemWin32::SetupOpenInfFile(path, style, errorLine);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
+    }
+    bool SetupInstallFromInfSection(qen::Window owner, qen::InfHandle inf, const std::string& section,
+                                    uint32_t flags, qen::RegRoot key, const char* root, uint32_t copyFlags,
+                                    qen::PSP_FILE_CALLBACK_A callback, void* context) override {
+        if (!infSectionFails)
+            return CQenSystemWin32::SetupInstallFromInfSection(owner, inf, section, flags, key, root, copyFlags,
+                                                               callback, context);
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
     }
     int32_t CreateShellLink(const std::string& target, const std::string& description,
                             const wchar_t* linkPath) override {
@@ -302,6 +318,18 @@ TEST_F(InstallerTest, WithoutARestartRequestCloseEndsTheRunAndNothingRestarts) {
                 Has(log, "DriverPackageInstall Returned 00000000 0 NeedReboot 0"));
 }
 
+TEST_F(InstallerTest, ASilentRunRestartsWhenTheDriverAsksForIt) {
+    SetEnvironmentVariableA("DIFX_STANDIN_REBOOT", "1");
+    EXPECT_EQ(Run("SILENT"), 0);
+    EXPECT_EQ(system.shutdowns.size(), 1u);
+    EXPECT_TRUE(Has(log, "DriverPackageInstall Returned 00000103 259 NeedReboot 1") ||
+                Has(log, "DriverPackageInstall Returned 00000000 0 NeedReboot 1"));
+    SetEnvironmentVariableA("DIFX_STANDIN_REBOOT", nullptr);
+    system.shutdowns.clear();
+    Run("SILENT");
+    EXPECT_TRUE(system.shutdowns.empty());
+}
+
 TEST_F(InstallerTest, RestartThatTheAccountMayNotRequestIsDroppedSilently) {
     SetEnvironmentVariableA("DIFX_STANDIN_REBOOT", "1");
     Run("", {WaitThenClick(qen::kIdInstall, qen::kIdInstall),
@@ -484,6 +512,32 @@ TEST_F(InstallerTest, AnApplicationsInfThatFailsKeepsTheUnpackedFiles) {
     Run("SILENT");
     EXPECT_TRUE(Has(log, "RemoveInstallerFiles"));
     EXPECT_EQ(GetFileAttributesA(programFiles), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(InstallerTest, AnApplicationsSectionThatFailsIsLoggedWithTheErrorAndShown) {
+    system.infSectionFails = true;
+    Run("SILENT");
+    EXPECT_TRUE(Has(log, "SetupInstallFromInfSection Failed! 0000000d 0"));
+    EXPECT_TRUE(BoxShown("Setup was unable to copy the files needed to install the Pelk Applications.",
+                         "RunInf Failed! [0000000d]"));
+    EXPECT_FALSE(Has(log, "RemoveInstallerFiles"));
+}
+
+TEST_F(InstallerTest, BeforeWindows7ACarriedLibraryThatWillNotLoadIsReportedAndRemoved) {
+    system.major = 6;
+    system.minor = 0;
+    system.loadLibraryFails = true;
+    char cwd[MAX_PATH], temp[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    GetTempPathA(MAX_PATH, temp);
+    std::string unpacked = std::string(cwd) + "\\DIFx64.Dll";
+    Run("SILENT");
+    EXPECT_TRUE(Has(log, "Writing DIFx64.Dll to " + unpacked + " from " + temp + "DIFx64.Dl$")) << unpacked;
+    EXPECT_TRUE(Has(log, "LoadLibrary (DIFx64.Dll) Failed!"));
+    EXPECT_TRUE(BoxShown("LoadLibrary failed", "DIFx64.Dll"));
+    EXPECT_TRUE(Has(log, "DeleteFile " + unpacked));
+    EXPECT_EQ(GetFileAttributesA(unpacked.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(Has(log, "InstallQenDriverPackage"));
 }
 
 TEST_F(InstallerTest, AShortcutThatCannotBeMadeIsLoggedAndKeepsTheUnpackedFiles) {

@@ -12,7 +12,6 @@
 //   windows TITLE...               top-level windows of this process; WINDOW lines at the end
 //   mkdir DIR, rmdir DIR           a folder (with its parents) made, an empty one removed;
 //                                  %VARIABLES% in DIR are expanded
-//   reg-delete HKCU|HKLM KEY VALUE
 //   run [--ui STEPS] EXE ARGS...   runs EXE to its end: BOX, PAGE, SHOT and EXIT lines
 //   show-certs STORE               CERT lines: local machine store, SHA-1 and subject
 //   show-link FILE                 LINK line: target and description of a shortcut
@@ -33,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -136,14 +136,6 @@ void ShowDevice(const char* instance) {
                                       nullptr);
     Say("DEVICE %s MFG=%s DESC=%s", instance, mfg, desc);
     SetupDiDestroyDeviceInfoList(set);
-}
-
-void RegDelete(const char* root, const char* key, const char* value) {
-    HKEY k;
-    HKEY r = std::strcmp(root, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    if (RegOpenKeyExA(r, key, 0, KEY_WRITE, &k) != ERROR_SUCCESS) return Fail("reg-delete open");
-    if (RegDeleteValueA(k, value) != ERROR_SUCCESS) Fail("reg-delete");
-    RegCloseKey(k);
 }
 
 std::string Expand(const char* path) {
@@ -440,29 +432,35 @@ int main(int argc, char** argv) {
         else
             commands.back().emplace_back(argv[i]);
     }
+    struct Command {
+        const char* verb;
+        size_t arguments;  // at least
+        std::function<void(const std::vector<std::string>&)> run;
+    };
+    const Command table[] = {
+        {"set-version", 1, [](auto& a) { SetVersion(a[0].c_str()); }},
+        {"use-difx", 1, [](auto& a) { UseDifx(a[0].c_str()); }},
+        {"add-device", 4, [](auto& a) { AddDevice(a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str()); }},
+        {"show-device", 1, [](auto& a) { ShowDevice(a[0].c_str()); }},
+        {"windows", 0, [](auto& a) { Windows(a); }},
+        {"mkdir", 1, [](auto& a) { MakeDirectory(a[0].c_str()); }},
+        {"rmdir", 1, [](auto& a) { RemoveDirectory(a[0].c_str()); }},
+        {"run", 1, [](auto& a) { RunProgram(a); }},
+        {"show-certs", 1, [](auto& a) { ShowCerts(a[0].c_str()); }},
+        {"show-link", 1, [](auto& a) { ShowLink(a[0].c_str()); }},
+    };
     for (const auto& c : commands) {
         if (c.empty()) continue;
-        const std::string& verb = c[0];
-        std::vector<std::string> a(c.begin() + 1, c.end());
-        auto need = [&](size_t n) {
-            if (a.size() >= n) return true;
-            Fail((verb + ": arguments missing").c_str());
-            return false;
-        };
-        if (verb == "set-version" && need(1)) SetVersion(a[0].c_str());
-        else if (verb == "use-difx" && need(1)) UseDifx(a[0].c_str());
-        else if (verb == "add-device" && need(4)) AddDevice(a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str());
-        else if (verb == "show-device" && need(1)) ShowDevice(a[0].c_str());
-        else if (verb == "windows") Windows(a);
-        else if (verb == "mkdir" && need(1)) MakeDirectory(a[0].c_str());
-        else if (verb == "rmdir" && need(1)) RemoveDirectory(a[0].c_str());
-        else if (verb == "reg-delete" && need(3)) RegDelete(a[0].c_str(), a[1].c_str(), a[2].c_str());
-        else if (verb == "run") RunProgram(a);
-        else if (verb == "show-certs" && need(1)) ShowCerts(a[0].c_str());
-        else if (verb == "show-link" && need(1)) ShowLink(a[0].c_str());
-        else if (verb != "set-version" && verb != "use-difx" && verb != "add-device" && verb != "show-device" &&
-                 verb != "mkdir" && verb != "rmdir" && verb != "reg-delete" && verb != "show-certs" && verb != "show-link")
-            Fail(("unknown command " + verb).c_str());
+        std::vector<std::string> arguments(c.begin() + 1, c.end());
+        const Command* command = nullptr;
+        for (const Command& t : table)
+            if (c[0] == t.verb) command = &t;
+        if (!command)
+            Fail(("unknown command " + c[0]).c_str());
+        else if (arguments.size() < command->arguments)
+            Fail((c[0] + ": arguments missing").c_str());
+        else
+            command->run(arguments);
     }
     PumpAll();
     for (const CompanionWindow& w : g_windows) Say("WINDOW [%s] %s", w.title.c_str(), w.closed ? "closed" : "open");
