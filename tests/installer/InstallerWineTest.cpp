@@ -47,6 +47,7 @@ public:
     bool certificateUnreadable = false;
     std::string uncreatableDirectory;
     int failingDeviceIndex = -1;
+    bool everyDeviceFails = false;
     bool rescanWorks = false;
 
     bool LookupPrivilegeValue(const char* name, uint64_t* luid) override {
@@ -123,6 +124,10 @@ public:
         return CQenSystemWin32::CreateDirectory(path);
     }
     bool SetupDiEnumDeviceInfo(qen::DevInfoSet set, uint32_t index, qen::DevInfoData* data) override {
+        if (everyDeviceFails) {
+            SetLastError(ERROR_INVALID_DATA);
+            return false;
+        }
         // An extra entry that cannot be read, in front of the real ones from that index on.
         if (failingDeviceIndex >= 0 && index >= uint32_t(failingDeviceIndex)) {
             if (index == uint32_t(failingDeviceIndex)) {
@@ -575,6 +580,18 @@ TEST_F(InstallerTest, ACertificateFileThatCannotBeReadIsLogged) {
     EXPECT_TRUE(Has(log, "InstallApps"));
 }
 
+TEST_F(InstallerTest, TheCardScanLooksAt4096DevicesAtMost) {
+    system.everyDeviceFails = true;
+    Run("SILENT");
+    size_t errors = 0;
+    for (const std::string& line : log)
+        if (line.rfind("SetupDiEnumDeviceInfo ", 0) == 0) ++errors;
+    EXPECT_EQ(errors, 4096u);
+    EXPECT_TRUE(Has(log, "SetupDiEnumDeviceInfo 0 Failed 0000000d 13"));
+    EXPECT_TRUE(Has(log, "SetupDiEnumDeviceInfo 4095 Failed 0000000d 13"));
+    EXPECT_TRUE(Has(log, "GetNumberOfDevices Complete 0"));
+}
+
 // ---- cards and driver files --------------------------------------------------------------
 void AddCard(const char* instance, const char* hardwareId, const char* location, DWORD slot) {
     GUID media = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
@@ -587,9 +604,10 @@ void AddCard(const char* instance, const char* hardwareId, const char* location,
                                                   reinterpret_cast<const BYTE*>(ids.data()), DWORD(ids.size())));
     ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_LOCATION_INFORMATION,
                                                   reinterpret_cast<const BYTE*>(location), DWORD(strlen(location) + 1)));
-    if (slot)
+    if (slot) {
         ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_UI_NUMBER,
                                                       reinterpret_cast<const BYTE*>(&slot), sizeof slot));
+    }
     ASSERT_TRUE(SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) << GetLastError();
     SetupDiDestroyDeviceInfoList(set);
 }

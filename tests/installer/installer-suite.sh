@@ -49,7 +49,6 @@ inprocess)
   rc=$?
   # Without the silent runs' own banner on the error stream.
   tr -d '\r' < "$case_dir/output" | grep -v -e '^Pelk Silent Installer$' -e '^$'
-
   [ $status -eq 0 ] || exit 1
   exit $rc ;;
 esac
