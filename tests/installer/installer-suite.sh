@@ -9,6 +9,8 @@
 #   runs      ROBOT DIFX QENSETUP FILES EXPECTED
 #                                       QenSetup.exe as a person runs it, case by case
 #                                       (INSTALLER_CASES="win7 dialog" picks cases)
+# Everything a case leaves is under WORK/CASE; its prefix only when it failed
+# or INSTALLER_KEEP is set.
 runner=$1 work=$2 part=$3
 shift 3
 template=$work/template
@@ -27,6 +29,9 @@ fresh() {
 }
 
 wine_run() { "$runner" "$prefix" "$@"; }
+# A case's prefix (1.3 GB) goes when the case passed; logs, outputs and pictures stay.
+# INSTALLER_KEEP=1 keeps every prefix.
+tidy() { [ "$1" -eq 0 ] && [ -z "$INSTALLER_KEEP" ] && rm -rf "$prefix"; return 0; }
 
 case $part in
 prefix)
@@ -50,6 +55,7 @@ inprocess)
   # Without the silent runs' own banner on the error stream.
   tr -d '\r' < "$case_dir/output" | grep -v -e '^Pelk Silent Installer$' -e '^$'
   [ $status -eq 0 ] || exit 1
+  tidy $rc
   exit $rc ;;
 esac
 
@@ -248,6 +254,12 @@ case_dialog() {
 
 }
 
-for c in ${INSTALLER_CASES:-plain win7 win10 vista dialog}; do "case_$c"; done
+for c in ${INSTALLER_CASES:-plain win7 win10 vista dialog}; do
+  before=$status
+  status=0
+  "case_$c"
+  tidy $status
+  [ $before -eq 0 ] || status=$before
+done
 echo "installer runs: $(($(date +%s) - suite_start)) s"
 exit $status
