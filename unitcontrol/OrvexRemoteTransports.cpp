@@ -1,4 +1,5 @@
 #include "transport/OrvexMIDI.h"
+#include "transport/VelunIF.h"
 #include "unitcontrol/OrvexRemote.h"
 
 namespace orvex {
@@ -6,7 +7,8 @@ namespace orvex {
 COrvexRemote::Transports DefaultRemoteTransports() {
     COrvexRemote::Transports t;
     t.midi = [] { return std::make_unique<COrvexMIDI>(); };
-    // The network card and the DO-ZAZ card access join with their own code.
+    t.network = [] { return std::make_unique<CVelunIF>(); };
+    // The DO-ZAZ card access joins with its own code.
     return t;
 }
 

@@ -16,3 +16,4 @@
 #undef DialogBoxParam
 #undef EnumResourceNames
 #undef LZOpenFile
+#undef LoadLibrary

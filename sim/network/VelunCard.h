@@ -1,0 +1,72 @@
+#pragma once
+// The network side of an emulated VA-VOVUZ card: a UDP peer on a loopback
+// address in front of an emulated converter. Datagrams to port 5645 go to the
+// converter behind the card; datagrams to port 5647 address the card itself
+// (its registers, serial number and firmware banks). Every message the unit
+// sends goes, one datagram each, to port 5646 of the computer that last
+// talked to the card, from the port the message it answers came in on.
+//
+// No thread: Pump takes what has arrived and sends what is due by the
+// platform clock; call it from the platform's idle hook.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "sim/OrvexUnit.h"
+
+namespace sim {
+
+class VelunCard {
+public:
+    static constexpr uint16_t kConverterPort = 5645;
+    static constexpr uint16_t kAnswerPort = 5646;
+    static constexpr uint16_t kCardPort = 5647;
+
+    // address: IPv4 in network order, on loopback (127.0.0.x).
+    VelunCard(OrvexUnit& unit, uint32_t address);
+    ~VelunCard();
+    VelunCard(const VelunCard&) = delete;
+    VelunCard& operator=(const VelunCard&) = delete;
+
+    // Binds both ports on the address; false with the reason when it cannot.
+    bool Start(std::string* why);
+    void Stop();
+    bool Started() const { return converter_ != plat::kInvalidSocket; }
+    void Pump();
+
+    uint32_t Address() const { return address_; }
+    OrvexUnit& Unit() { return unit_; }
+
+    // Faults. A silent card takes datagrams to the unit but sends nothing back.
+    void SetSilent(bool silent) { silent_ = silent; }
+    // A datagram of these bytes (empty, oversized, anything) to port 5646 of the
+    // computer that last talked to the card (127.0.0.1 before any did).
+    bool SendToComputer(const std::vector<uint8_t>& bytes);
+
+    struct Datagram {
+        uint16_t port;  // the card's port it came in on
+        std::vector<uint8_t> bytes;
+    };
+    const std::vector<Datagram>& Received() const { return received_; }
+    void ClearReceived() { received_.clear(); }
+    uint32_t AnswersSent() const { return answers_; }
+
+private:
+    void Take(plat::Socket s, uint16_t port);
+    void Flush(plat::Socket from);
+
+    OrvexUnit& unit_;
+    uint32_t address_;
+    plat::Socket converter_ = plat::kInvalidSocket;
+    plat::Socket card_ = plat::kInvalidSocket;
+    bool haveComputer_ = false;
+    plat::SockAddrIn computer_;
+    bool silent_ = false;
+    bool pumping_ = false;
+    std::vector<Datagram> received_;
+    std::vector<uint8_t> pending_;  // unit output not yet cut into messages
+    uint32_t answers_ = 0;
+};
+
+}  // namespace sim
