@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "protocol/RemoteMessages.h"
@@ -296,6 +298,84 @@ TEST_F(VelunIFTest, WithoutTheLibraryOpenFailsSilently) {
     EXPECT_EQ(net.Open(), 1);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(velun::net_env_references(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using orvex::CVelunIF;
+
+class VelunLibraryTest : public NetworkRig {};
+
+// The real binding: the stand-in built as a loadable library, bound by name
+// with its functions looked up one by one.
+TEST_F(VelunLibraryTest, TheLibraryIsBoundByNameAndAMissingFunctionIsShownByItsName) {
+    AddCard(1);
+    CVelunIF::SetDnsSdApi(nullptr);
+    CVelunIF::SetLibraryName(ORVEX_STANDIN_LIBRARY);
+    // The test holds the module too, to give it its devices and look into it afterwards.
+    plat::ModuleHandle module = plat::LoadLibrary(ORVEX_STANDIN_LIBRARY);
+    ASSERT_NE(module, nullptr) << ORVEX_STANDIN_LIBRARY;
+    auto reset = reinterpret_cast<sim::dnssd::ResetFn>(plat::GetProcAddress(module, sim::dnssd::kResetExport));
+    auto advertise = reinterpret_cast<sim::dnssd::AdvertiseFn>(plat::GetProcAddress(module, sim::dnssd::kAdvertiseExport));
+    auto liveRefs = reinterpret_cast<sim::dnssd::LiveRefsFn>(plat::GetProcAddress(module, sim::dnssd::kLiveRefsExport));
+    ASSERT_TRUE(reset && advertise && liveRefs);
+    reset();
+    const sim::dnssd::Service card = sim::dnssd::MakeService("VA-VOVUZ-1", "vovuz-1", Loopback(1), 5645);
+    ASSERT_EQ(advertise(&card), 1);
+    {
+        CVelunIF net;
+        ASSERT_EQ(net.Open(), 0);
+        uint16_t count = 0;
+        net.GetNumConnections(&count);
+        EXPECT_EQ(count, 1);
+        ASSERT_EQ(net.SelectConnection(0), 0);
+        char text[255];
+        net.GetConnectionDescription(0, text, sizeof text);
+        EXPECT_STREQ(text, "Velun (127.0.0.1)");
+        EXPECT_GT(liveRefs(), 0) << "the browse runs on while the transport is open";
+        EXPECT_EQ(sim::dnssd::GetStats().browses, 0) << "the in-process stand-in was not used";
+        net.Close();
+        EXPECT_EQ(liveRefs(), 0);
+    }
+    EXPECT_TRUE(boxes.empty());
+    reset();
+    plat::FreeLibrary(module);
+
+    CVelunIF::SetLibraryName(ORVEX_STANDIN_INCOMPLETE);
+    CVelunIF net;
+    EXPECT_EQ(net.Open(), 1);
+    EXPECT_EQ(boxes, std::vector<std::string>{"DNSServiceQueryRecord: GetProcAddress failed"})
+        << "the first function missing in the order of the look-ups";
+    EXPECT_EQ(velun::net_env_references(), 0);
+}
+
+// Open on the real clock, as the program runs it.
+TEST_F(VelunLibraryTest, OpenWallTimeWithNoneOneAndSixteenDevices) {
+    plat::UseVirtualClock(false);
+    struct Case {
+        unsigned devices;
+        double atLeast, below;
+    } cases[] = {{0, 1.0, 1.5}, {1, 1.0, 1.5}, {16, 1.0, 2.5}};
+    for (const Case& c : cases) {
+        cards.clear();
+        units.clear();
+        sim::dnssd::Reset();
+        for (unsigned i = 1; i <= c.devices; ++i) AddCard(i);
+        CVelunIF net;
+        const auto start = std::chrono::steady_clock::now();
+        const uint16_t status = net.Open();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        uint16_t count = 0;
+        net.GetNumConnections(&count);
+        std::printf("Open with %u device(s) advertised: %.3f s, status %u, %u connection(s)\n", c.devices, seconds,
+                    status, count);
+        EXPECT_EQ(status, c.devices ? 0 : 1);
+        EXPECT_EQ(count, c.devices);
+        EXPECT_GE(seconds, c.atLeast);
+        EXPECT_LT(seconds, c.below);
+    }
 }
 
 }  // namespace
