@@ -111,6 +111,7 @@ struct type_ref {
     int type = 0;
     DNSServiceRef ref = nullptr;
     plat::Socket sock = plat::kInvalidSocket;
+    bool unfiltered = false;  // browsed without the manufacturer subtype
 };
 
 }  // namespace
@@ -368,6 +369,12 @@ int handle_conmon_device(db_resolve* r, const char* host, uint16_t, const txt& t
     return update_node(r->browse, r->network, r->type, r->name, v);
 }
 
+// Without the subtype, a device that names another maker in "mf" is not ours.
+bool maker_matches(const db_browse* b, const txt& t) {
+    char mf[kTextMax + 1];
+    return !t.text("mf", mf, sizeof mf) || util_compare_nocase(mf, b->manufacturer) == 0;
+}
+
 using type_handler = int (*)(db_resolve*, const char*, uint16_t, const txt&);
 type_handler handler_of(int type) {
     switch (type) {
@@ -431,6 +438,10 @@ void VELUN_DNSSD_API resolve_reply(DNSServiceRef, DNSServiceFlags, uint32_t inte
     }
     if (type_handler handler = handler_of(r->type)) {
         const txt t{dnssd_get_api(), txtLen, txtRecord};
+        if (b->types[r->type].unfiltered && !maker_matches(b, t)) {
+            r->done = true;  // another maker's device, heard without the subtype
+            return;
+        }
         if (int result = handler(r, host, port, t); result != NET_OK) b->pending = result;
     }
     r->done = true;
@@ -550,6 +561,7 @@ void stop_types(db_browse* b) {
         if (t.ref && api) api->DNSServiceRefDeallocate(t.ref);
         t.ref = nullptr;
         t.sock = plat::kInvalidSocket;
+        t.unfiltered = false;
     }
 }
 
@@ -687,8 +699,17 @@ int db_browse_start_config(db_browse* b, const db_browse_config* config) {
             util_copy(service_type, sizeof service_type, kTypes[i].service_type);
         }
         DNSServiceRef ref = nullptr;
-        if (api->DNSServiceBrowse(&ref, 0, 0, service_type, "local", browse_reply, &b->types[i]) !=
-            kDNSServiceErr_NoError) {
+        DNSServiceErrorType e = api->DNSServiceBrowse(&ref, 0, 0, service_type, "local", browse_reply, &b->types[i]);
+        if (e != kDNSServiceErr_NoError && b->manufacturer[0]) {
+            // Some DNS-SD services (Avahi's) take only subtypes that begin with
+            // an underscore. The type is browsed whole then, and the devices'
+            // own "mf" values stand in for the subtype.
+            net_log(b->env, NET_LOG_WARNING, "db_browse_start_config: %s refused (%d), browsing %s\n", service_type,
+                    static_cast<int>(e), kTypes[i].service_type);
+            e = api->DNSServiceBrowse(&ref, 0, 0, kTypes[i].service_type, "local", browse_reply, &b->types[i]);
+            b->types[i].unfiltered = true;
+        }
+        if (e != kDNSServiceErr_NoError) {
             stop_types(b);
             return NET_ERR_DNSSD;
         }

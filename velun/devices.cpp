@@ -201,9 +201,13 @@ int process_slot(dr_slot* s) {
             if (s->host[0] == '\0') return NET_OK;
             release_slot(s);
             DNSServiceRef ref = nullptr;
-            if (api->DNSServiceQueryRecord(&ref, kVelunQueryFlags, 0, s->host, kDNSServiceType_A, kDNSServiceClass_IN,
-                                           device_query_reply, s) != kDNSServiceErr_NoError)
-                return NET_ERR_DNSSD;
+            DNSServiceErrorType e = api->DNSServiceQueryRecord(&ref, kVelunQueryFlags, 0, s->host, kDNSServiceType_A,
+                                                               kDNSServiceClass_IN, device_query_reply, s);
+            // Avahi's library takes no query flags at all; a plain query still finds the address.
+            if (e == kDNSServiceErr_Unsupported || e == kDNSServiceErr_BadFlags || e == kDNSServiceErr_BadParam)
+                e = api->DNSServiceQueryRecord(&ref, 0, 0, s->host, kDNSServiceType_A, kDNSServiceClass_IN,
+                                               device_query_reply, s);
+            if (e != kDNSServiceErr_NoError) return NET_ERR_DNSSD;
             s->ref = ref;
             s->sock = api->DNSServiceRefSockFD(ref);
             s->flags |= SLOT_QUERY_STARTED;

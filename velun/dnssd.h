@@ -33,6 +33,7 @@ inline constexpr DNSServiceErrorType kDNSServiceErr_NoMemory = -65539;
 inline constexpr DNSServiceErrorType kDNSServiceErr_BadParam = -65540;
 inline constexpr DNSServiceErrorType kDNSServiceErr_BadReference = -65541;
 inline constexpr DNSServiceErrorType kDNSServiceErr_BadState = -65542;
+inline constexpr DNSServiceErrorType kDNSServiceErr_BadFlags = -65543;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
 inline constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
 

@@ -32,6 +32,7 @@ struct World {
     std::array<Service, kMaxServices> services;
     size_t count = 0;
     uint32_t refusedBrowses = 0;
+    bool avahiLike = false;
     Stats stats;
 };
 World& TheWorld() {
@@ -197,6 +198,7 @@ DNSServiceErrorType VELUN_DNSSD_API Browse(DNSServiceRef* sdRef, DNSServiceFlags
     const std::string subtype = comma == std::string::npos ? std::string() : asked.substr(comma + 1);
     const uint32_t bit = TypeBit(base);
     if (bit & w.refusedBrowses) return kDNSServiceErr_ServiceNotRunning;
+    if (w.avahiLike && !subtype.empty() && subtype[0] != '_') return kDNSServiceErr_Unsupported;
     if (bit == 0 && WithoutFinalDot(base).find("._") == std::string::npos) return kDNSServiceErr_BadParam;
     Ref* r = NewRef(Kind::Browse, reinterpret_cast<void*>(callBack), context);
     if (!r) return kDNSServiceErr_NoMemory;
@@ -244,10 +246,11 @@ DNSServiceErrorType VELUN_DNSSD_API Resolve(DNSServiceRef* sdRef, DNSServiceFlag
     return kDNSServiceErr_NoError;
 }
 
-DNSServiceErrorType VELUN_DNSSD_API QueryRecord(DNSServiceRef* sdRef, DNSServiceFlags, uint32_t interfaceIndex,
+DNSServiceErrorType VELUN_DNSSD_API QueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags, uint32_t interfaceIndex,
                                                 const char* fullname, uint16_t rrtype, uint16_t rrclass,
                                                 DNSServiceQueryRecordReply callBack, void* context) {
     if (!sdRef || !fullname || !callBack) return kDNSServiceErr_BadParam;
+    if (TheWorld().avahiLike && flags != 0) return kDNSServiceErr_Unsupported;
     Ref* r = NewRef(Kind::Query, reinterpret_cast<void*>(callBack), context);
     if (!r) return kDNSServiceErr_NoMemory;
     ++TheWorld().stats.queries;
@@ -353,7 +356,7 @@ DNSServiceErrorType VELUN_DNSSD_API ReconfirmRecord(DNSServiceFlags, uint32_t in
     st.lastReconfirmInterface = interfaceIndex;
     st.lastReconfirmType = rrtype;
     st.lastReconfirmClass = rrclass;
-    return kDNSServiceErr_NoError;
+    return TheWorld().avahiLike ? kDNSServiceErr_Unsupported : kDNSServiceErr_NoError;
 }
 
 // TXT records: a run of strings, each a length byte and that many bytes,
@@ -412,6 +415,7 @@ void Reset() {
     const int live = w.stats.liveRefs, liveResolves = w.stats.liveResolves;
     w.count = 0;
     w.refusedBrowses = 0;
+    w.avahiLike = false;
     w.stats = Stats{};
     w.stats.liveRefs = live;
     w.stats.liveResolves = liveResolves;
@@ -425,6 +429,7 @@ bool Advertise(const Service& service) {
 }
 
 void RefuseBrowse(uint32_t types) { TheWorld().refusedBrowses = types; }
+void SetAvahiLike(bool on) { TheWorld().avahiLike = on; }
 const Stats& GetStats() { return TheWorld().stats; }
 
 bool BuildTxt(std::initializer_list<std::string> entries, uint8_t* out, size_t size, uint16_t* length) {

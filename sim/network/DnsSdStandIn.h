@@ -82,6 +82,10 @@ const velun::dnssd_api& Api();
 void Reset();                                 // no services, no faults, zero stats (live references stay)
 bool Advertise(const Service& service);       // false when the table (64 services) is full
 void RefuseBrowse(uint32_t types);            // DNSServiceBrowse of these types (kArcType...) answers an error
+// Answers as Avahi's compatibility library does: a subtype must begin with an
+// underscore, an address query takes no flags, and DNSServiceReconfirmRecord
+// (like DNSServiceCreateConnection always) is unsupported.
+void SetAvahiLike(bool on);
 const Stats& GetStats();
 
 // ---- what a loaded module exports besides the library's functions ----------------------

@@ -198,6 +198,29 @@ TEST_F(BrowseTest, OnlyDevicesUnderTheSubtypeAreFound) {
     EXPECT_EQ(Tree(), std::vector<std::string>{"Ours"});
 }
 
+// Avahi's library refuses the maker's subtype (it takes only subtypes that
+// begin with an underscore): the types are browsed whole, and a device that
+// names another maker in "mf" is left out.
+TEST_F(BrowseTest, WhenTheSubtypeIsRefusedTheTypeIsBrowsedWholeAndOtherMakersLeftOut) {
+    sd::SetAvahiLike(true);
+    struct Device_ {
+        const char* name;
+        const char* mf;  // null: no "mf" at all
+    } devices[] = {{"Ours", "Pelk"}, {"OursToo", "pelk"}, {"Theirs", "Acme"}, {"Unsaid", nullptr}};
+    for (const Device_& d : devices) {
+        sd::Service s = Device(d.name);
+        s.subtype[0] = '\0';
+        if (d.mf) SetTxt(s.arcTxt, &s.arcTxtLength, sizeof s.arcTxt, {"arcp_vers=1.2.3", std::string("mf=") + d.mf});
+        else SetTxt(s.arcTxt, &s.arcTxtLength, sizeof s.arcTxt, {"arcp_vers=1.2.3"});
+        sd::Advertise(s);
+    }
+    ASSERT_EQ(Start(), NET_OK);
+    EXPECT_STREQ(sd::GetStats().lastBrowseTypes[1], "_velun-cmc._udp.") << "asked again without the subtype";
+    EXPECT_EQ(sd::GetStats().browses, 4);
+    Run();
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"Ours", "OursToo", "Unsaid"}));
+}
+
 TEST_F(BrowseTest, ARefusedBrowseStartsNothing) {
     sd::RefuseBrowse(sd::kCmcType);  // the second of the two
     EXPECT_EQ(Start(), NET_ERR_DNSSD);
@@ -473,6 +496,20 @@ TEST_F(DevicesTest, ADeviceResolvesThroughTheQueryOfItsHost) {
     dr_device_close(d);
 }
 
+TEST_F(DevicesTest, AnAddressQueryRefusedForItsFlagsIsAskedPlainly) {
+    sd::SetAvahiLike(true);
+    sd::Advertise(Device("Card", 12));
+    dr_device* d = Open("Card");
+    Resolve(d);
+    ASSERT_EQ(dr_device_get_state(d), DR_DEVICE_STATE_RESOLVED);
+    dr_address a;
+    unsigned count = 1;
+    dr_device_get_addresses(d, &count, &a);
+    EXPECT_EQ(a.address, plat::htonl(0x7F00000C));
+    EXPECT_EQ(sd::GetStats().queries, 1) << "the refused query made no reference";
+    dr_device_close(d);
+}
+
 TEST_F(DevicesTest, ADeviceOnTheLoopbackInterfaceGetsTheLoopbackAddressWithoutAQuery) {
     ASSERT_NE(LoopbackIndex(), 0u);
     sd::Service s = Device("Here", 7);
@@ -576,7 +613,7 @@ TEST(SocketSet, AddsOnceCountsBeyondTheArrayAndClosesGaps) {
     net_socket_set_remove_read(&set, 6);
     EXPECT_EQ(set.count, 2);
     ASSERT_EQ(set.read.fd_count, 2u);
-    EXPECT_EQ(set.read.fd_array[1], 7);
+    EXPECT_EQ(set.read.fd_array[1], plat::Socket{7});
     for (int i = 0; i < 1100; ++i) net_socket_set_add_read(&set, 100 + i);
     EXPECT_EQ(set.count, 1102);
     EXPECT_EQ(set.read.fd_count, plat::kFdSetSize);

@@ -278,6 +278,24 @@ TEST_F(VelunIFTest, ADeviceThatDoesNotResolveIsNotListedAndOpenStaysBounded) {
     }
 }
 
+// What Avahi's library answers (no subtype without an underscore, no query
+// flags, no reconfirmation) still finds the maker's cards, and only those.
+TEST_F(VelunIFTest, ALibraryAnsweringAsAvahiDoesStillFindsTheCards) {
+    sim::dnssd::SetAvahiLike(true);
+    AddCard(1);
+    sim::dnssd::Service theirs = sim::dnssd::MakeService("Other-Maker", "other", Loopback(9), 5645);
+    ASSERT_TRUE(sim::dnssd::BuildTxt({"arcp_vers=1.0.0", "router_vers=1.0.0", "mf=Acme"}, theirs.arcTxt,
+                                     sizeof theirs.arcTxt, &theirs.arcTxtLength));
+    sim::dnssd::Advertise(theirs);
+    CVelunIF net;
+    ASSERT_EQ(net.Open(), 0);
+    uint16_t count = 0;
+    net.GetNumConnections(&count);
+    EXPECT_EQ(count, 1);
+    EXPECT_STREQ(net.DeviceName(0), "VA-VOVUZ-1");
+    EXPECT_EQ(net.DeviceAddress(0), Loopback(1));
+}
+
 TEST_F(VelunIFTest, AFailedSendAnswersOneAndTheTransportStaysOpen) {
     AddCard(1);
     CVelunIF net;
