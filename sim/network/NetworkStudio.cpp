@@ -23,7 +23,7 @@ bool NetworkStudio::Start(const std::vector<OrvexUnit*>& units, std::string* why
     for (size_t i = 0; i < units.size(); ++i) {
         if (!units[i] || units[i]->Register(16) != orvex::kXSlotVaVovuz)
             return fail("unit " + std::to_string(i) + " carries no VA-VOVUZ card");
-        const uint32_t address = plat::htonl(0x7F000001u + static_cast<uint32_t>(i));
+        const uint32_t address = plat::htonl(kFirstAddress + static_cast<uint32_t>(i));
         auto card = std::make_unique<VelunCard>(*units[i], address);
         std::string reason;
         if (!card->Start(&reason)) return fail(reason);

@@ -9,13 +9,16 @@
 //   std::string why;
 //   if (!studio.Start({&unitA, &unitB}, &why)) ...;    // each with config.card.id = 21
 //   plat::SetIdleHook([&] { studio.Pump(); /* and the rest of the studio */ });
-//   ... COrvexRemote::Open() lists "Orvex 16 connected via Velun (127.0.0.1)", ...
+//   ... COrvexRemote::Open() lists "Orvex 16 connected via Velun (127.0.0.2)", ...
 //   studio.Stop();   // also done by the destructor
 //
-// Card n (from 0) answers on 127.0.0.(n + 1), ports 5645 and 5647, and is
-// advertised as "VA-VOVUZ-(n + 1)" on host "vovuz-(n + 1)". The transport's
-// own port 5646 is bound by the transport while it is open, so only one
-// program on the computer can use the network path at a time.
+// Card n (from 0) answers on 127.0.0.(n + 2), ports 5645 and 5647, and is
+// advertised as "VA-VOVUZ-(n + 1)" on host "vovuz-(n + 1)". 127.0.0.1 is
+// left alone: Wine binds a UDP socket bound to an interface's own address to
+// the whole interface, so a card there would take its ports from every other
+// card (other loopback addresses bind as they do on Windows and Linux). The
+// transport binds port 5646 while it is open, so only one program on the
+// computer can use the network path at a time.
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +32,7 @@ namespace sim {
 class NetworkStudio {
 public:
     static constexpr size_t kMaxCards = 16;
+    static constexpr uint32_t kFirstAddress = 0x7F000002;  // 127.0.0.2, host order
 
     NetworkStudio() = default;
     ~NetworkStudio();

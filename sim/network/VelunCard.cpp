@@ -35,6 +35,13 @@ VelunCard::~VelunCard() { Stop(); }
 
 bool VelunCard::Start(std::string* why) {
     Stop();
+    // The card is a peer of its own: it does not rely on the program having started the socket layer.
+    uint16_t version = 0;
+    if (plat::WSAStartup(0x0202, &version) != 0) {
+        if (why) *why = "WSAStartup failed";
+        return false;
+    }
+    socketsStarted_ = true;
     converter_ = BoundSocket(address_, kConverterPort, why);
     if (converter_ == plat::kInvalidSocket) return false;
     card_ = BoundSocket(address_, kCardPort, why);
@@ -51,6 +58,8 @@ void VelunCard::Stop() {
     converter_ = card_ = plat::kInvalidSocket;
     haveComputer_ = false;
     pending_.clear();
+    if (socketsStarted_) plat::WSACleanup();
+    socketsStarted_ = false;
 }
 
 void VelunCard::Pump() {

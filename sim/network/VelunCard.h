@@ -60,6 +60,7 @@ private:
     uint32_t address_;
     plat::Socket converter_ = plat::kInvalidSocket;
     plat::Socket card_ = plat::kInvalidSocket;
+    bool socketsStarted_ = false;
     bool haveComputer_ = false;
     plat::SockAddrIn computer_;
     bool silent_ = false;

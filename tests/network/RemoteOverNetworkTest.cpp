@@ -12,9 +12,11 @@
 #include "protocol/RemoteMessages.h"
 #include "protocol/SerialNumber.h"
 #include "protocol/UnitCodes.h"
+#include "sim/network/NetworkStudio.h"
 #include "tests/network/NetworkRig.h"
 #include "tests/support/TempDir.h"
 #include "unitcontrol/OrvexRemote.h"
+#include "velun/net.h"
 
 namespace {
 
@@ -166,18 +168,18 @@ TEST_F(RemoteOverNetworkTest, MidiFindingNothingTheNetworkIsOpenedAndTheUnitBehi
 }
 
 TEST_F(RemoteOverNetworkTest, TwoCardsAreTwoUnitsEachOnItsOwnAddress) {
-    AddCard(1);
+    AddCard(2);
     sim::OrvexUnit::Config eight = DefaultConfig();
     eight.deviceId = 39;
-    AddCard(2, eight);
+    AddCard(3, eight);
     COrvexRemote remote;
     ASSERT_EQ(remote.Open(), 0u);
     char text[256];
     uint8_t id = 0;
     ASSERT_EQ(remote.GetConnectionDescription(0, text, sizeof text, &id), 0u);
-    EXPECT_STREQ(text, "Orvex 16 connected via Velun (127.0.0.1)");
+    EXPECT_STREQ(text, "Orvex 16 connected via Velun (127.0.0.2)");
     ASSERT_EQ(remote.GetConnectionDescription(1, text, sizeof text, &id), 0u);
-    EXPECT_STREQ(text, "Orvex 8 connected via Velun (127.0.0.2)");
+    EXPECT_STREQ(text, "Orvex 8 connected via Velun (127.0.0.3)");
     EXPECT_EQ(id, 39);
 }
 
@@ -288,6 +290,38 @@ TEST_F(RemoteOverNetworkTest, AnEmptyDatagramClosesTheTransportAndTheNextPollFin
     EXPECT_EQ(disconnected, 0) << "a new discovery and the same connection selected again";
     remote->GetDeviceID(&id);
     EXPECT_EQ(id, 38);
+}
+
+// The entry point the simulation mode calls: cards for the given units on
+// loopback, advertised, and the table installed; driven from the idle hook.
+TEST_F(RemoteOverNetworkTest, TheStudioEntryPointStartsTheCardsAndTheRemotePathFindsThem) {
+    orvex::CVelunIF::SetDnsSdApi(nullptr);
+    orvex::CVelunIF::SetLibraryName("no-such-dnssd-library");  // nothing real to fall back on after Stop
+    sim::OrvexUnit::Config eight = DefaultConfig();
+    eight.deviceId = 39;
+    sim::OrvexUnit sixteen(DefaultConfig()), eightUnit(eight), plain(sim::OrvexUnit::Config{});
+    sim::NetworkStudio studio;
+    std::string why;
+    EXPECT_FALSE(studio.Start({&sixteen, &plain}, &why));
+    EXPECT_EQ(why, "unit 1 carries no VA-VOVUZ card");
+    EXPECT_EQ(studio.Cards(), 0u) << "nothing stays started";
+    ASSERT_TRUE(studio.Start({&sixteen, &eightUnit}, &why)) << why;
+    plat::SetIdleHook([&] { studio.Pump(); });
+    {
+        COrvexRemote remote;
+        ASSERT_EQ(remote.Open(), 0u);
+        char text[256];
+        uint8_t id = 0;
+        ASSERT_EQ(remote.GetConnectionDescription(0, text, sizeof text, &id), 0u);
+        EXPECT_STREQ(text, "Orvex 16 connected via Velun (127.0.0.2)");
+        ASSERT_EQ(remote.GetConnectionDescription(1, text, sizeof text, &id), 0u);
+        EXPECT_STREQ(text, "Orvex 8 connected via Velun (127.0.0.3)");
+        EXPECT_EQ(sim::NetworkStudio::DeviceName(1), "VA-VOVUZ-2");
+    }
+    studio.Stop();
+    COrvexRemote remote;
+    EXPECT_EQ(remote.Open(), 1u) << "stopped: no card, no table";
+    EXPECT_EQ(velun::net_env_references(), 0);
 }
 
 }  // namespace

@@ -77,8 +77,8 @@ TEST_F(VelunIFTest, WithNoDeviceOpenFailsAfterOneSecondAndReleasesEverything) {
 }
 
 TEST_F(VelunIFTest, TwoDevicesAreConnectionsInTheOrderOfDiscovery) {
+    AddCard(3);
     AddCard(2);
-    AddCard(1);
     CVelunIF net;
     uint32_t ms = 0;
     ASSERT_EQ(TimedOpen(net, &ms), 0);
@@ -89,14 +89,14 @@ TEST_F(VelunIFTest, TwoDevicesAreConnectionsInTheOrderOfDiscovery) {
     EXPECT_EQ(count, 2);
     EXPECT_EQ(net.GetCurrentConnection(&current), 0);
     EXPECT_EQ(current, orvex::kTransportNoConnection) << "open, none selected";
-    EXPECT_STREQ(net.DeviceName(0), "VA-VOVUZ-2");
-    EXPECT_STREQ(net.DeviceName(1), "VA-VOVUZ-1");
+    EXPECT_STREQ(net.DeviceName(0), "VA-VOVUZ-3");
+    EXPECT_STREQ(net.DeviceName(1), "VA-VOVUZ-2");
 
     char text[255];
     struct Case {
         uint16_t number;
         const char* description;
-    } cases[] = {{0, "Velun (127.0.0.2)"}, {1, "Velun (127.0.0.1)"}};
+    } cases[] = {{0, "Velun (127.0.0.3)"}, {1, "Velun (127.0.0.2)"}};
     for (const Case& c : cases) {
         EXPECT_EQ(net.SelectConnection(c.number), 0);
         EXPECT_EQ(net.GetCurrentConnection(&current), 0);
@@ -112,6 +112,21 @@ TEST_F(VelunIFTest, TwoDevicesAreConnectionsInTheOrderOfDiscovery) {
     EXPECT_EQ(net.GetConnectionDescription(1, small, sizeof small), 0);
     EXPECT_STREQ(small, "Velun (12");
     EXPECT_EQ(sim::dnssd::GetStats().queries, 2) << "each address came from a query of the device's host";
+}
+
+// Cards on the same ports at different loopback addresses each get only their
+// own datagrams (on Linux and under Wine alike, for addresses other than 127.0.0.1).
+TEST_F(VelunIFTest, CardsOnDistinctLoopbackAddressesKeepTheirOwnDatagrams) {
+    for (unsigned last : {2u, 3u, 4u}) AddCard(last);
+    plat::Socket s = plat::socket(plat::kAfInet, plat::kSockDgram, plat::kIpprotoUdp);
+    ASSERT_NE(s, plat::kInvalidSocket);
+    const uint8_t one[1] = {0xF8};
+    for (size_t i = 0; i < cards.size(); ++i)
+        for (int n = 0; n <= static_cast<int>(i); ++n)
+            ASSERT_EQ(plat::sendto(s, one, 1, 0, {cards[i]->Address(), plat::htons(n % 2 ? 5647 : 5645)}), 1);
+    plat::closesocket(s);
+    PumpCards();
+    for (size_t i = 0; i < cards.size(); ++i) EXPECT_EQ(cards[i]->Received().size(), i + 1) << "card " << i;
 }
 
 TEST_F(VelunIFTest, TheSlotTargetChoosesThePortAndNothingIsSentForAnEmptyBlock) {
@@ -147,8 +162,8 @@ TEST_F(VelunIFTest, TheSlotTargetChoosesThePortAndNothingIsSentForAnEmptyBlock) 
 }
 
 TEST_F(VelunIFTest, ADatagramFromAnySenderIsHandedOverAndAFaultyOneClosesTheTransport) {
-    AddCard(1);
     AddCard(2);
+    AddCard(3);
     struct Case {
         const char* what;
         Bytes datagram;
@@ -207,15 +222,15 @@ TEST_F(VelunIFTest, TheFilterHasNoEffect) {
 }
 
 TEST_F(VelunIFTest, ASeventeenthDeviceIsNotListed) {
-    for (unsigned i = 1; i <= 17; ++i) AddCard(i);
+    for (unsigned i = 2; i <= 18; ++i) AddCard(i);
     CVelunIF net;
     ASSERT_EQ(net.Open(), 0);
     uint16_t count = 0;
     net.GetNumConnections(&count);
     EXPECT_EQ(count, 16);
     for (uint16_t i = 0; i < 16; ++i) {
-        EXPECT_STREQ(net.DeviceName(i), ("VA-VOVUZ-" + std::to_string(i + 1)).c_str());
-        EXPECT_EQ(net.DeviceAddress(i), Loopback(i + 1u));
+        EXPECT_STREQ(net.DeviceName(i), ("VA-VOVUZ-" + std::to_string(i + 2)).c_str());
+        EXPECT_EQ(net.DeviceAddress(i), Loopback(i + 2u));
     }
     EXPECT_EQ(net.SelectConnection(16), 1);
     EXPECT_EQ(sim::dnssd::GetStats().queries, 16) << "the seventeenth is not even resolved";
@@ -243,10 +258,10 @@ TEST_F(VelunIFTest, ADeviceThatDoesNotResolveIsNotListedAndOpenStaysBounded) {
     for (const Case& c : cases) {
         TearDown();
         SetUp();
-        AddCard(1, DefaultConfig(), c.faults);
+        AddCard(2, DefaultConfig(), c.faults);
         if (c.txt) {
             sim::dnssd::Reset();
-            sim::dnssd::Service s = sim::dnssd::MakeService("VA-VOVUZ-1", "vovuz-1", Loopback(1), 5645);
+            sim::dnssd::Service s = sim::dnssd::MakeService("VA-VOVUZ-2", "vovuz-2", Loopback(2), 5645);
             std::vector<std::string> entries;
             for (std::string t = c.txt; !t.empty();) {
                 const size_t bar = t.find('|');
@@ -261,14 +276,14 @@ TEST_F(VelunIFTest, ADeviceThatDoesNotResolveIsNotListedAndOpenStaysBounded) {
             }
             sim::dnssd::Advertise(s);
         }
-        AddCard(2);  // a good one after it
+        AddCard(3);  // a good one after it
         CVelunIF net;
         uint32_t ms = 0;
         ASSERT_EQ(TimedOpen(net, &ms), 0) << c.what;
         uint16_t count = 0;
         net.GetNumConnections(&count);
         EXPECT_EQ(count, 1) << c.what;
-        EXPECT_STREQ(net.DeviceName(0), "VA-VOVUZ-2") << c.what;
+        EXPECT_STREQ(net.DeviceName(0), "VA-VOVUZ-3") << c.what;
         if (c.waitsTheBound) {
             EXPECT_GE(ms, 1000u + CVelunIF::kResolveBoundMs) << c.what;
             EXPECT_LT(ms, 1100u + CVelunIF::kResolveBoundMs) << c.what;
@@ -380,7 +395,7 @@ TEST_F(VelunLibraryTest, OpenWallTimeWithNoneOneAndSixteenDevices) {
         cards.clear();
         units.clear();
         sim::dnssd::Reset();
-        for (unsigned i = 1; i <= c.devices; ++i) AddCard(i);
+        for (unsigned i = 2; i < 2 + c.devices; ++i) AddCard(i);
         CVelunIF net;
         const auto start = std::chrono::steady_clock::now();
         const uint16_t status = net.Open();
