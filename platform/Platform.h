@@ -199,6 +199,11 @@ int sendto(Socket s, const void* data, int length, int flags, const SockAddrIn& 
 // A datagram longer than the buffer fails with kWsaEMsgSize (its bytes are lost).
 int recv(Socket s, void* buffer, int length, int flags);
 int recvfrom(Socket s, void* buffer, int length, int flags, SockAddrIn* from);
+// The address a datagram was sent to (IP_PKTINFO, read with WSARecvMsg): a
+// system may bind a loopback address to the whole interface (Wine does), and
+// one socket then takes datagrams for several addresses.
+int EnablePacketInfo(Socket s);
+int WSARecvMsg(Socket s, void* buffer, int length, SockAddrIn* from, uint32_t* destination);
 // Leaves in each set the sockets that are ready; null timeout waits for ever.
 // A wait runs the idle hook afterwards, as Sleep does; under the virtual clock
 // the wait advances the clock at once instead of passing.

@@ -155,6 +155,42 @@ int recvfrom(Socket s, void* buffer, int length, int flags, SockAddrIn* from) {
 
 int recv(Socket s, void* buffer, int length, int flags) { return recvfrom(s, buffer, length, flags, nullptr); }
 
+int EnablePacketInfo(Socket s) {
+    int on = 1;
+    return setsockopt(s, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0 ? Fail() : 0;
+}
+
+int WSARecvMsg(Socket s, void* buffer, int length, SockAddrIn* from, uint32_t* destination) {
+    if (length < 0) {
+        t_wsaError = kWsaEInval;
+        return kSocketError;
+    }
+    sockaddr_in a{};
+    iovec io{buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr m{};
+    m.msg_name = &a;
+    m.msg_namelen = sizeof a;
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(s, &m, 0);
+    if (got < 0) return Fail();
+    if (from) *from = {a.sin_addr.s_addr, a.sin_port};
+    if (destination) {
+        *destination = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+                *destination = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(c))->ipi_addr.s_addr;
+    }
+    if (m.msg_flags & MSG_TRUNC) {
+        t_wsaError = kWsaEMsgSize;
+        return kSocketError;
+    }
+    return static_cast<int>(got);
+}
+
 int closesocket(Socket s) { return ::close(s) < 0 ? Fail() : 0; }
 
 namespace impl {

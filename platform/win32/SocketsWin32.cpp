@@ -1,6 +1,8 @@
 // Windows implementation of the socket layer and the dynamic libraries: each
 // function is the Winsock or kernel call it is named after.
 #include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mswsock.h>
 #include <windows.h>
 #include <iphlpapi.h>
 
@@ -81,6 +83,40 @@ int recvfrom(Socket s, void* buffer, int length, int flags, SockAddrIn* from) {
     int r = ::recvfrom(s, static_cast<char*>(buffer), length, flags, reinterpret_cast<sockaddr*>(&a), &n);
     if (r != SOCKET_ERROR && from) *from = {a.sin_addr.s_addr, a.sin_port};
     return r;
+}
+
+int EnablePacketInfo(Socket s) {
+    DWORD on = 1;
+    return ::setsockopt(s, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+int WSARecvMsg(Socket s, void* buffer, int length, SockAddrIn* from, uint32_t* destination) {
+    // The call is an extension of the provider, looked up through the socket.
+    LPFN_WSARECVMSG recvMsg = nullptr;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD n = 0;
+    if (::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &recvMsg, sizeof recvMsg, &n, nullptr,
+                   nullptr) != 0 || !recvMsg)
+        return SOCKET_ERROR;
+    sockaddr_in a{};
+    WSABUF data{static_cast<ULONG>(length), static_cast<char*>(buffer)};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG m{};
+    m.name = reinterpret_cast<sockaddr*>(&a);
+    m.namelen = sizeof a;
+    m.lpBuffers = &data;
+    m.dwBufferCount = 1;
+    m.Control = {sizeof control, control};
+    DWORD got = 0;
+    if (recvMsg(s, &m, &got, nullptr, nullptr) != 0) return SOCKET_ERROR;
+    if (from) *from = {a.sin_addr.s_addr, a.sin_port};
+    if (destination) {
+        *destination = 0;
+        for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&m); c; c = WSA_CMSG_NXTHDR(&m, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+                *destination = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(c))->ipi_addr.s_addr;
+    }
+    return static_cast<int>(got);
 }
 
 int closesocket(Socket s) { return ::closesocket(s); }

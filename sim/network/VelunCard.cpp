@@ -1,31 +1,68 @@
 #include "sim/network/VelunCard.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "protocol/RemoteMessages.h"
 
 namespace sim {
+
+struct VelunCard::Port {
+    plat::Socket sock = plat::kInvalidSocket;
+    uint16_t number = 0;
+    std::vector<VelunCard*> cards;
+};
 
 namespace {
 constexpr int kMaxDatagram = 65536;
 // A flood must not hold the caller; what is left waits for the next pump.
 constexpr int kMaxReadsPerPump = 256;
 
-plat::Socket BoundSocket(uint32_t address, uint16_t port, std::string* why) {
+// The bound sockets of every card in this process.
+std::vector<std::unique_ptr<VelunCard::Port>>& Ports() {
+    static std::vector<std::unique_ptr<VelunCard::Port>> ports;
+    return ports;
+}
+
+VelunCard::Port* Attach(VelunCard* card, uint32_t address, uint16_t number, std::string* why) {
     plat::Socket s = plat::socket(plat::kAfInet, plat::kSockDgram, plat::kIpprotoUdp);
     if (s == plat::kInvalidSocket) {
         if (why) *why = "socket failed " + std::to_string(plat::WSAGetLastError());
-        return s;
+        return nullptr;
     }
     uint32_t nonBlocking = 1;
-    if (plat::ioctlsocket(s, plat::kFionbio, &nonBlocking) != 0 || plat::bind(s, {address, plat::htons(port)}) != 0) {
-        if (why)
-            *why = std::string("binding ") + plat::inet_ntoa(address) + ":" + std::to_string(port) + " failed " +
-                   std::to_string(plat::WSAGetLastError());
-        plat::closesocket(s);
-        return plat::kInvalidSocket;
+    if (plat::ioctlsocket(s, plat::kFionbio, &nonBlocking) == 0 && plat::EnablePacketInfo(s) == 0 &&
+        plat::bind(s, {address, plat::htons(number)}) == 0) {
+        auto port = std::make_unique<VelunCard::Port>();
+        port->sock = s;
+        port->number = number;
+        port->cards.push_back(card);
+        Ports().push_back(std::move(port));
+        return Ports().back().get();
     }
-    return s;
+    const int error = plat::WSAGetLastError();
+    plat::closesocket(s);
+    // The port is held for the whole interface by another card: share its socket.
+    if (error == plat::kWsaEAddrInUse)
+        for (auto& port : Ports())
+            if (port->number == number) {
+                port->cards.push_back(card);
+                return port.get();
+            }
+    if (why)
+        *why = std::string("binding ") + plat::inet_ntoa(address) + ":" + std::to_string(number) + " failed " +
+               std::to_string(error);
+    return nullptr;
+}
+
+void Detach(VelunCard* card, VelunCard::Port* port) {
+    if (!port) return;
+    auto& cards = port->cards;
+    cards.erase(std::remove(cards.begin(), cards.end(), card), cards.end());
+    if (!cards.empty()) return;
+    plat::closesocket(port->sock);
+    auto& ports = Ports();
+    ports.erase(std::remove_if(ports.begin(), ports.end(), [&](const auto& p) { return p.get() == port; }), ports.end());
 }
 }  // namespace
 
@@ -42,10 +79,9 @@ bool VelunCard::Start(std::string* why) {
         return false;
     }
     socketsStarted_ = true;
-    converter_ = BoundSocket(address_, kConverterPort, why);
-    if (converter_ == plat::kInvalidSocket) return false;
-    card_ = BoundSocket(address_, kCardPort, why);
-    if (card_ == plat::kInvalidSocket) {
+    converter_ = Attach(this, address_, kConverterPort, why);
+    if (converter_) card_ = Attach(this, address_, kCardPort, why);
+    if (!card_) {
         Stop();
         return false;
     }
@@ -53,9 +89,9 @@ bool VelunCard::Start(std::string* why) {
 }
 
 void VelunCard::Stop() {
-    if (converter_ != plat::kInvalidSocket) plat::closesocket(converter_);
-    if (card_ != plat::kInvalidSocket) plat::closesocket(card_);
-    converter_ = card_ = plat::kInvalidSocket;
+    Detach(this, converter_);
+    Detach(this, card_);
+    converter_ = card_ = nullptr;
     haveComputer_ = false;
     pending_.clear();
     if (socketsStarted_) plat::WSACleanup();
@@ -65,31 +101,39 @@ void VelunCard::Stop() {
 void VelunCard::Pump() {
     if (!Started() || pumping_) return;
     pumping_ = true;
-    Take(converter_, kConverterPort);
-    Take(card_, kCardPort);
-    Flush(converter_);  // what the unit reports by itself
+    Take(*converter_);
+    Take(*card_);
+    Flush(converter_->sock);  // what the unit reports by itself
     pumping_ = false;
 }
 
-void VelunCard::Take(plat::Socket s, uint16_t port) {
+void VelunCard::Take(Port& port) {
     std::vector<uint8_t> buffer(kMaxDatagram);
     for (int i = 0; i < kMaxReadsPerPump; ++i) {
         plat::SockAddrIn from;
-        const int n = plat::recvfrom(s, buffer.data(), kMaxDatagram, 0, &from);
+        uint32_t to = 0;
+        const int n = plat::WSARecvMsg(port.sock, buffer.data(), kMaxDatagram, &from, &to);
         if (n == plat::kSocketError) {
             const int e = plat::WSAGetLastError();
             // Windows reports an earlier answer that found no listener on the next read.
             if (e == plat::kWsaEConnReset || e == plat::kWsaEMsgSize) continue;
             return;
         }
-        received_.push_back({port, std::vector<uint8_t>(buffer.begin(), buffer.begin() + n)});
-        computer_ = {from.address, plat::htons(kAnswerPort)};
-        haveComputer_ = true;
-        // The unit acts on the card's own target for what reached port 5647.
-        unit_.SetCardAddressed(port == kCardPort);
-        unit_.Receive(buffer.data(), static_cast<size_t>(n), plat::ClockMicros());
-        Flush(s);
+        VelunCard* target = port.cards.size() == 1 ? port.cards[0] : nullptr;
+        for (VelunCard* c : port.cards)
+            if (c->address_ == to) target = c;
+        if (target) target->Deliver(port, buffer.data(), static_cast<size_t>(n), from);
     }
+}
+
+void VelunCard::Deliver(Port& port, const uint8_t* bytes, size_t size, const plat::SockAddrIn& from) {
+    received_.push_back({port.number, std::vector<uint8_t>(bytes, bytes + size)});
+    computer_ = {from.address, plat::htons(kAnswerPort)};
+    haveComputer_ = true;
+    // The unit acts on the card's own target for what reached port 5647.
+    unit_.SetCardAddressed(port.number == kCardPort);
+    unit_.Receive(bytes, size, plat::ClockMicros());
+    Flush(port.sock);
 }
 
 void VelunCard::Flush(plat::Socket from) {
@@ -111,8 +155,9 @@ void VelunCard::Flush(plat::Socket from) {
 
 bool VelunCard::SendToComputer(const std::vector<uint8_t>& bytes) {
     if (!Started()) return false;
-    const plat::SockAddrIn to = haveComputer_ ? computer_ : plat::SockAddrIn{plat::htonl(0x7F000001), plat::htons(kAnswerPort)};
-    return plat::sendto(converter_, bytes.data(), static_cast<int>(bytes.size()), 0, to) ==
+    const plat::SockAddrIn to =
+        haveComputer_ ? computer_ : plat::SockAddrIn{plat::htonl(0x7F000001), plat::htons(kAnswerPort)};
+    return plat::sendto(converter_->sock, bytes.data(), static_cast<int>(bytes.size()), 0, to) ==
            static_cast<int>(bytes.size());
 }
 

@@ -8,6 +8,11 @@
 //
 // No thread: Pump takes what has arrived and sends what is due by the
 // platform clock; call it from the platform's idle hook.
+//
+// Each card binds its own address. Where the system binds a loopback address
+// to the whole interface (Wine does, so a second card could not have the same
+// port), the card shares the socket of the card that holds the port, and that
+// socket hands each datagram to the card it was sent to.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,7 +37,7 @@ public:
     // Binds both ports on the address; false with the reason when it cannot.
     bool Start(std::string* why);
     void Stop();
-    bool Started() const { return converter_ != plat::kInvalidSocket; }
+    bool Started() const { return converter_ != nullptr; }
     void Pump();
 
     uint32_t Address() const { return address_; }
@@ -52,14 +57,17 @@ public:
     void ClearReceived() { received_.clear(); }
     uint32_t AnswersSent() const { return answers_; }
 
+    struct Port;  // a bound socket and the cards it takes datagrams for
+
 private:
-    void Take(plat::Socket s, uint16_t port);
+    void Take(Port& port);
+    void Deliver(Port& port, const uint8_t* bytes, size_t size, const plat::SockAddrIn& from);
     void Flush(plat::Socket from);
 
     OrvexUnit& unit_;
     uint32_t address_;
-    plat::Socket converter_ = plat::kInvalidSocket;
-    plat::Socket card_ = plat::kInvalidSocket;
+    Port* converter_ = nullptr;
+    Port* card_ = nullptr;
     bool socketsStarted_ = false;
     bool haveComputer_ = false;
     plat::SockAddrIn computer_;
