@@ -333,12 +333,6 @@ TEST_F(VelunIFTest, WithoutTheLibraryOpenFailsSilently) {
     EXPECT_EQ(velun::net_env_references(), 0);
 }
 
-}  // namespace
-
-namespace {
-
-using orvex::CVelunIF;
-
 class VelunLibraryTest : public NetworkRig {};
 
 // The real binding: the stand-in built as a loadable library, bound by name
