@@ -23,6 +23,8 @@ public:
     virtual void ShowItem(int id, bool show) = 0;
     virtual bool IsItemVisible(int id) = 0;
     virtual void SetItemFont(int id, const FontSpec& font) = 0;
+    // Characters an edit field takes; typing past them reports kEnMaxText.
+    virtual void SetItemTextLimit(int id, int characters) = 0;
 
     // The drop-down list.
     virtual int AddListEntry(int id, const std::string& text) = 0;  // index of the new entry
@@ -42,10 +44,14 @@ public:
     virtual void AcceptFiles(bool accept) = 0;
 
     virtual void EndDialog(int result) = 0;
+    // Queues a command for the window, handled once the current handler has returned.
+    virtual void PostCommand(int id) = 0;
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned type) = 0;
     virtual int RunChildDialog(int templateId, IDialogHandler& handler) = 0;  // modal, owned by this window
     virtual bool PumpMessage() = 0;
     virtual void* NativeHandle() = 0;
+    // Saves what the window shows now as a picture file (BMP); false when it cannot.
+    virtual bool SavePicture(const std::string& path) = 0;
 };
 
 struct ControlColours {
@@ -68,9 +74,12 @@ public:
 
 // Runs a dialog template modally with no owner; answers the EndDialog result, -1 when it cannot.
 int DialogBoxParam(int templateId, IDialogHandler& handler);
+// Saves what a window shows now, its frame included, as a 24-bit BMP file; false when it cannot.
+bool SaveWindowPicture(void* window, const std::string& path);
 
 // Notification codes the handlers look at.
 inline constexpr int kCbnSelChange = 1;
+inline constexpr int kEnMaxText = 0x0501;
 inline constexpr int kIdOk = 1, kIdCancel = 2;
 
 }  // namespace plat

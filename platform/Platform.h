@@ -57,6 +57,8 @@ bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* don
 bool GetFileSize(FileHandle file, uint64_t* size);
 bool CloseHandle(FileHandle file);
 bool DeleteFile(const std::string& path);
+// True when the folder exists afterwards (made now or there before).
+bool CreateDirectory(const std::string& path);
 uint32_t GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 
@@ -100,6 +102,7 @@ namespace mb {
 enum : unsigned {
     Ok = 0x0, OkCancel = 0x1, YesNoCancel = 0x3, YesNo = 0x4,
     IconError = 0x10, IconQuestion = 0x20, IconWarning = 0x30, IconInformation = 0x40,
+    DefButton2 = 0x100,
 };
 }
 namespace id {

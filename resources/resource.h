@@ -5,6 +5,7 @@
 #define IDS_ABOUTBOX 101
 #define IDD_ORVEXUPDATE_DIALOG 102
 #define IDB_BACKGROUND 104
+#define IDD_SERIALNUMBER 105
 #define IDR_MAINFRAME 128
 
 #define IDC_UNITS 1001
@@ -27,5 +28,8 @@
 #define IDC_ALT_VERSION_LABEL 1018
 #define IDC_ALT_DATE_LABEL 1019
 #define IDC_MANUFACTURE_DATE 1020
+
+// The serial-number dialog's edit field.
+#define IDC_SERIAL_EDIT 1002
 
 #define IDS_ABOUTBOX_TEXT "&About Orvex Firmware Update..."

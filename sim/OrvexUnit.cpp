@@ -124,6 +124,7 @@ void OrvexUnit::FinishWork() {
             for (size_t i = 0; i < pendingPacket_.size() && offset + i < flash.size(); ++i)
                 flash[offset + i] &= pendingPacket_[i];
             ++update_.written;
+            record_.written = update_.written;
         }
         break;
     case Work::kSerialStore:
@@ -294,6 +295,7 @@ void OrvexUnit::Erase() {
     update_.open = true;
     update_.card = card;
     update_.bank = bank;
+    record_ = UpdateRecord{true, card, false, bank, now_, 0, 0, 0};
     RefreshIdentity();
     StartWork(Work::kErase, config_.eraseMicros);
 }
@@ -336,6 +338,7 @@ void OrvexUnit::ReadBack() {
               flash.begin() + static_cast<std::ptrdiff_t>(offset + kPacketSize), regs_.begin() + 128);
     if (corruptPacket_ && *corruptPacket_ == update_.readBack) regs_[128 + 64] ^= 0xFF;
     ++update_.readBack;
+    record_.readBack = update_.readBack;
     SetFlags(kProgPAKRDY, 0);
     Send(128, &regs_[128], kPacketSize, false);
 }
@@ -354,6 +357,8 @@ void OrvexUnit::Complete(uint8_t command) {
     target.banks[update_.bank].valid = true;
     target.bootMark = update_.bank;
     update_.open = false;
+    record_.completed = true;
+    record_.completeMicros = now_;
     SetFlags(0, kProgPAKRDY);
     RefreshIdentity();
 }
@@ -403,6 +408,8 @@ void OrvexUnit::LoadSerials() {
     std::copy(storedSerials_.begin(), storedSerials_.begin() + 4, regs_.begin() + 12);
     std::copy(storedSerials_.begin() + 4, storedSerials_.end(), regs_.begin() + 28);
 }
+
+uint8_t OrvexUnit::RunningRevision(bool card) const { return card ? regs_[17] : regs_[10] & 0x3F; }
 
 uint8_t OrvexUnit::BankRevision(const Bank& bank) const {
     return config_.revisionOffset < bank.flash.size() ? bank.flash[config_.revisionOffset] & 0x3F : 0;

@@ -135,6 +135,17 @@ public:
     const std::vector<uint8_t>& Flash(bool card, uint8_t bank) const;
     bool Busy() const { return work_ != Work::kNone; }
     uint32_t StatusRequestsSeen() const { return statusRequests_; }
+    // The firmware revision a target runs now (the card's: register 17).
+    uint8_t RunningRevision(bool card) const;
+
+    // What the host did in the last update since the erase: for reports only.
+    struct UpdateRecord {
+        bool started = false, card = false, completed = false;
+        uint8_t bank = 0;
+        uint64_t eraseMicros = 0, completeMicros = 0;
+        uint32_t written = 0, readBack = 0;
+    };
+    const UpdateRecord& LastUpdate() const { return record_; }
 
     // Fault injection. Packet numbers count from 0 at the erase.
     void FailPacket(std::optional<uint32_t> packet) { failPacket_ = packet; }         // PGMERR at its end
@@ -215,6 +226,7 @@ private:
     std::vector<uint8_t> outbox_;
 
     uint32_t statusRequests_ = 0;
+    UpdateRecord record_;
     std::optional<uint32_t> failPacket_;
     std::optional<uint32_t> corruptPacket_;
     std::optional<uint32_t> dropRequest_;

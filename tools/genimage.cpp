@@ -1,6 +1,8 @@
-// genimage NAME SIZE OUT
+// genimage NAME SIZE OUT [REVISION MINOR]
 //
 // Writes a synthetic firmware image of SIZE bytes for the embedded resources.
+// The header carries the firmware revision and its minor part at bytes 0x110
+// and 0x111, where the emulated units read the revision of the bank they boot.
 // The bytes depend only on NAME and SIZE (integer arithmetic only, our own
 // generator), so every machine builds identical images. The mix follows what
 // real converter firmware looks like to a compressor: a vector table and a
@@ -82,7 +84,10 @@ private:
 
 constexpr uint32_t kFlashBase = 0x08000000;
 
-void WriteVectorTable(Image& img, SplitMix64& rng, const std::string& name, uint32_t size) {
+constexpr size_t kRevisionOffset = 0x110;
+
+void WriteVectorTable(Image& img, SplitMix64& rng, const std::string& name, uint32_t size, uint8_t revision,
+                      uint8_t minor) {
     img.Le32(0x20010000);                         // initial stack
     uint32_t defaultHandler = kFlashBase + 0x200 + (rng.Below(0x400) & ~1u);
     for (int i = 1; i < 48; ++i) {
@@ -97,6 +102,9 @@ void WriteVectorTable(Image& img, SplitMix64& rng, const std::string& name, uint
     img.Le32(size);
     img.Le32(uint32_t(Fnv1a64(name)));
     img.Text("Orvex converter firmware", 32);
+    img.PadTo(kRevisionOffset, 0xFF);
+    img.Byte(revision);
+    img.Byte(minor);
     img.PadTo(0x200, 0xFF);
 }
 
@@ -173,10 +181,10 @@ void WriteTable(Image& img, SplitMix64& rng) {
     }
 }
 
-std::vector<uint8_t> Generate(const std::string& name, uint32_t size) {
+std::vector<uint8_t> Generate(const std::string& name, uint32_t size, uint8_t revision, uint8_t minor) {
     SplitMix64 rng(Fnv1a64(name) ^ (uint64_t(size) * 0x9e3779b97f4a7c15ull));
     Image img(size);
-    WriteVectorTable(img, rng, name, size);
+    WriteVectorTable(img, rng, name, size, revision, minor);
     std::vector<Routine> routines = MakeRoutines(rng);
     // The top of the part stays erased, as in a real image; the last four
     // bytes carry a checksum of everything before them.
@@ -214,17 +222,21 @@ bool ParseSize(const char* text, uint32_t* size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: genimage NAME SIZE OUT\n");
+    if (argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: genimage NAME SIZE OUT [REVISION MINOR]\n");
         return 2;
     }
-    uint32_t size = 0;
+    uint32_t size = 0, revision = 0xFF, minor = 0xFF;
     if (!ParseSize(argv[2], &size)) {
         std::fprintf(stderr, "genimage: SIZE must be a decimal number up to %llu\n",
                      static_cast<unsigned long long>(kMaxSize));
         return 2;
     }
-    std::vector<uint8_t> bytes = Generate(argv[1], size);
+    if (argc == 6 && (!ParseSize(argv[4], &revision) || !ParseSize(argv[5], &minor) || revision > 255 || minor > 255)) {
+        std::fprintf(stderr, "genimage: REVISION and MINOR are numbers up to 255\n");
+        return 2;
+    }
+    std::vector<uint8_t> bytes = Generate(argv[1], size, uint8_t(revision), uint8_t(minor));
     FILE* f = std::fopen(argv[3], "wb");
     if (!f) {
         std::fprintf(stderr, "genimage: cannot create %s: %s\n", argv[3], std::strerror(errno));

@@ -407,6 +407,9 @@ uint32_t COrvexRemote::GetSerialNumber(uint32_t* serial) {
 uint32_t COrvexRemote::GetXSlotSerialNumber(uint32_t* serial) {
     uint8_t card = 0;
     GetXSlotDeviceID(&card);
+    // No poll reads the card's serial registers: a card that has a number would
+    // otherwise always read blank. While one is being written, the polling reads them.
+    if (card != 0 && !m_bWritingCardSerial && m_pMidiIF) RequestRegisterStatusVerified(28, 31);
     *serial = SerialFromRegisters(28, card);
     return *serial == kBlankSerialNumber ? kStatusFailure : kStatusSuccess;
 }

@@ -157,7 +157,11 @@ uint32_t COrvexRemote::WriteXSlotSerialNumber(uint32_t serial) {
 uint32_t COrvexRemote::SelectXSlotFirmware(uint8_t on) {
     uint8_t card = 0;
     GetXSlotDeviceID(&card);
-    if (card == kXSlotVaVovuz) return m_pMidiIF ? m_pMidiIF->SetSlotTarget(on != 0) : kStatusFailure;
+    if (card == kXSlotVaVovuz) {
+        // Over MIDI the unit is the only target there is: aiming at it needs no switch.
+        if (!on && m_pMidiIF && m_wConnectionType == kConnectionMidi) return kStatusSuccess;
+        return m_pMidiIF ? m_pMidiIF->SetSlotTarget(on != 0) : kStatusFailure;
+    }
     if (on)
         m_Registers[5] |= 0x10;
     else

@@ -1,12 +1,15 @@
 #include "updater/OrvexUpdateApp.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "common/Log.h"
 #include "platform/Platform.h"
+#include "resources/resource.h"
 
-COrvexUpdateApp::COrvexUpdateApp(UnitControlFactories factories, WindowRunner runner)
-    : m_Factories(std::move(factories)), m_Runner(std::move(runner)) {}
+COrvexUpdateApp::COrvexUpdateApp(UnitControlFactories factories, WindowRunner runner, Hooks hooks)
+    : m_Factories(std::move(factories)), m_Runner(std::move(runner)), m_Hooks(std::move(hooks)) {}
 
 std::string COrvexUpdateApp::FirmwareFileFromArgs(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
@@ -14,10 +17,56 @@ std::string COrvexUpdateApp::FirmwareFileFromArgs(const std::vector<std::string>
     return {};
 }
 
-int COrvexUpdateApp::Run() {
+int COrvexUpdateApp::Run() { return Run(plat::GetCommandLineArgs()); }
+
+void COrvexUpdateApp::PrepareWindow(COrvexUpdateDlg& dlg, const std::vector<std::string>& args) {
+    std::string pictures;
+    bool autoUpdate = false;
+    for (const std::string& arg : args) {
+        if (arg == kAutoUpdateFlag) autoUpdate = true;
+        if (arg.rfind(kPicturesFlag, 0) == 0) pictures = arg.substr(std::strlen(kPicturesFlag));
+    }
+    if (pictures.empty() && !autoUpdate) return;
+    if (!pictures.empty()) {
+        if (!plat::CreateDirectory(pictures)) OrvexLog("Pictures: cannot create the folder %s", pictures.c_str());
+        if (pictures.back() != '\\' && pictures.back() != '/') pictures += plat::PathSeparator();
+    }
+    // Update is pressed once, at the first Ready view; the view it leads to ends the run.
+    enum Step { kWaiting, kPressed, kProgramming };
+    struct State {
+        int pictures = 0;
+        Step step = kWaiting;
+    };
+    auto state = std::make_shared<State>();
+    dlg.SetViewObserver([pictures, autoUpdate, state](plat::IDialogSurface& surface, int view, bool viewChanged) {
+        if (!pictures.empty()) {
+            static const char* const kNames[] = {"ready", "programming", "done"};
+            char name[64];
+            std::snprintf(name, sizeof name, "%02d-%s.bmp", ++state->pictures, kNames[view]);
+            const std::string path = pictures + name;
+            const bool saved = surface.SavePicture(path);
+            OrvexLog("Picture of the window: %s%s", path.c_str(), saved ? "" : " FAILED");
+        }
+        if (!autoUpdate || !viewChanged) return;
+        if (view == COrvexUpdateDlg::kViewProgramming && state->step == kPressed) {
+            state->step = kProgramming;
+        } else if (view == COrvexUpdateDlg::kViewReady && state->step == kWaiting) {
+            state->step = kPressed;
+            OrvexLog("Automatic: pressing Update");
+            surface.PostCommand(IDC_UPDATE);
+        } else if (view == COrvexUpdateDlg::kViewReady && state->step == kProgramming) {
+            OrvexLog("Automatic: pressing Cancel");
+            surface.PostCommand(plat::kIdCancel);
+        } else if (view == COrvexUpdateDlg::kViewDone) {
+            OrvexLog("Automatic: pressing Close");
+            surface.PostCommand(plat::kIdOk);
+        }
+    });
+}
+
+int COrvexUpdateApp::Run(const std::vector<std::string>& args) {
     OrvexLog("OrvexUpdate Built: Dec 21 2017 14:34:42");
 
-    const std::vector<std::string> args = plat::GetCommandLineArgs();
     for (const std::string& arg : args) {
         if (arg != kAutoAnswerFlag) continue;
         plat::SetMessageBoxAnswerer([](const std::string& text, const std::string& caption, unsigned type) {
@@ -67,9 +116,12 @@ int COrvexUpdateApp::Run() {
 
     {
         COrvexUpdateDlg dlg(m_szFirmwareFile.c_str(), m_Factories);
+        PrepareWindow(dlg, args);
+        if (m_Hooks.beforeWindow) m_Hooks.beforeWindow(dlg);
         if (m_Runner(dlg) == -1)
             OrvexLog("The main window could not be created [%08lx]", (unsigned long)plat::GetLastError());
     }
+    if (m_Hooks.afterWindow) m_Hooks.afterWindow();
 
     orvex::LogExitLine();
     orvex::LogClose();

@@ -1,22 +1,12 @@
-// OrvexUpdate.exe: the application with the program's own unit-control paths.
+// OrvexUpdate.exe
 #include "platform/Platform.h"
 #include "resources/resource.h"
 #include "transport/OrvexMIDI.h"
 #include "transport/WinMMApi.h"
-#include "unitcontrol/OrvexRemote.h"
-#include "updater/OrvexUpdateApp.h"
+#include "updater/ProgramMain.h"
 
 int main() {
     orvex::COrvexMIDI::SetWinMMApi(&winmm::SystemWinMM());
-    UnitControlFactories factories;
-    // The adapter-card path is not part of the program yet: discovery goes straight to the remote path.
-    factories.remote = [] { return std::make_unique<orvex::COrvexRemote>(); };
-    factories.usbCard = [](COrvexMixerInterface& unit) -> orvex::IUsbCardAccess* {
-        auto* remote = dynamic_cast<orvex::COrvexRemote*>(&unit);
-        return remote ? remote->UsbCardAccess() : nullptr;
-    };
-    COrvexUpdateApp app(factories, [](COrvexUpdateDlg& dlg) {
-        return plat::DialogBoxParam(IDD_ORVEXUPDATE_DIALOG, dlg);
-    });
-    return app.Run();
+    return RunOrvexUpdate(plat::GetCommandLineArgs(),
+                          [](COrvexUpdateDlg& dlg) { return plat::DialogBoxParam(IDD_ORVEXUPDATE_DIALOG, dlg); });
 }

@@ -3,4 +3,5 @@
 
 namespace plat {
 int DialogBoxParam(int, IDialogHandler&) { return -1; }
+bool SaveWindowPicture(void*, const std::string&) { return false; }
 }  // namespace plat

@@ -195,6 +195,8 @@ bool CloseHandle(FileHandle file) {
     return close(static_cast<int>(file)) == 0;
 }
 
+bool CreateDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST; }
+
 bool DeleteFile(const std::string& path) {
     struct stat st{};
     if (stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) {

@@ -14,6 +14,48 @@
 namespace plat {
 namespace {
 
+// The window as it is on screen, its frame included, as a 24-bit BMP file.
+bool SaveWindowPictureImpl(HWND hwnd, const std::string& path) {
+    // During its set-up a dialog is not on screen yet.
+    if (!IsWindowVisible(hwnd)) ShowWindow(hwnd, SW_SHOW);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    // The window's own device context: what was drawn last, even before the
+    // display has been brought up to date with it.
+    HDC screen = GetWindowDC(hwnd);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = dib != nullptr;
+    if (ok) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        GdiFlush();
+        const DWORD stride = ((static_cast<DWORD>(w) * 3) + 3) & ~3u;
+        BITMAPFILEHEADER fh{};
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof fh + sizeof(BITMAPINFOHEADER);
+        fh.bfSize = fh.bfOffBits + stride * static_cast<DWORD>(h);
+        HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        ok = f != INVALID_HANDLE_VALUE && ::WriteFile(f, &fh, sizeof fh, &done, nullptr) &&
+             ::WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &done, nullptr) &&
+             ::WriteFile(f, bits, stride * static_cast<DWORD>(h), &done, nullptr);
+        if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
+        DeleteObject(dib);
+    }
+    DeleteDC(mem);
+    ReleaseDC(hwnd, screen);
+    return ok;
+}
+
+
 class Win32Surface final : public IDialogSurface {
 public:
     explicit Win32Surface(IDialogHandler& handler) : handler_(handler) {}
@@ -42,6 +84,7 @@ public:
     }
     void ShowItem(int id, bool show) override { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
     bool IsItemVisible(int id) override { return (GetWindowLongA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
+    void SetItemTextLimit(int id, int characters) override { SendMessageA(Item(id), EM_LIMITTEXT, characters, 0); }
     void SetItemFont(int id, const FontSpec& font) override {
         auto key = std::make_tuple(font.face, font.height, font.weight);
         HFONT& handle = fonts_[key];
@@ -83,6 +126,7 @@ public:
     void AcceptFiles(bool accept) override { DragAcceptFiles(hwnd_, accept); }
 
     void EndDialog(int result) override { ::EndDialog(hwnd_, result); }
+    void PostCommand(int id) override { PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override {
         if (const auto& answerer = GetMessageBoxAnswerer()) return answerer(text, caption, type);
         return ::MessageBoxA(hwnd_, text.c_str(), caption.empty() ? nullptr : caption.c_str(), type);
@@ -90,6 +134,7 @@ public:
     int RunChildDialog(int templateId, IDialogHandler& handler) override;
     bool PumpMessage() override { return PumpOneMessage(); }
     void* NativeHandle() override { return hwnd_; }
+    bool SavePicture(const std::string& path) override { return SaveWindowPicture(hwnd_, path); }
 
     void Paint() {
         PAINTSTRUCT ps;
@@ -188,5 +233,9 @@ int Win32Surface::RunChildDialog(int templateId, IDialogHandler& handler) {
 }  // namespace
 
 int DialogBoxParam(int templateId, IDialogHandler& handler) { return RunDialog(nullptr, templateId, handler); }
+
+bool SaveWindowPicture(void* window, const std::string& path) {
+    return SaveWindowPictureImpl(static_cast<HWND>(window), path);
+}
 
 }  // namespace plat

@@ -66,6 +66,9 @@ bool GetFileSize(FileHandle file, uint64_t* size) {
 
 bool CloseHandle(FileHandle file) { return ::CloseHandle(reinterpret_cast<HANDLE>(file)) != FALSE; }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+bool CreateDirectory(const std::string& path) {
+    return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
 uint32_t GetFileAttributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
 bool SetFileAttributes(const std::string& path, uint32_t attributes) {
     return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;

@@ -4,6 +4,7 @@
 // Win32 calls in this folder always name the A form explicitly.
 #undef CreateFile
 #undef DeleteFile
+#undef CreateDirectory
 #undef GetFileAttributes
 #undef SetFileAttributes
 #undef GetTempPath

@@ -10,8 +10,7 @@
 #include "platform/posix/PosixSystem.h"
 #include "tests/support/TempDir.h"
 
-extern const plat::RawResource g_embeddedResources[];
-extern const unsigned g_embeddedResourceCount;
+#include "tests/support/EmbeddedImages.h"
 
 namespace {
 

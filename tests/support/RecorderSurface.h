@@ -2,6 +2,7 @@
 // A dialog surface that records what the logic does to its window and answers
 // message boxes from a script.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,14 +29,25 @@ public:
     bool ended = false;
     int endResult = -1;
     std::vector<RecordedBox> boxes;
+    std::vector<RecordedBox> childBoxes;  // boxes the child dialogs showed
     std::deque<int> answers;  // scripted answers; default answer when empty
     std::vector<int> childDialogs;
+    // How each child dialog is driven, in turn; without a script it is closed with OK.
+    std::deque<std::function<void(plat::IDialogHandler&, RecorderSurface&)>> childScripts;
+    std::map<int, int> textLimits;
+    std::vector<std::string> pictures;
+    std::vector<std::pair<int, int>> progressRanges;
+    std::vector<int> progressPositions;
+    int pumped = 0;
+    // Called on every pump: a test stands in for messages arriving mid-operation.
+    std::function<void()> onPump;
 
     void SetItemText(int id, const std::string& text) override { texts[id] = text; }
     std::string GetItemText(int id) override { return texts[id]; }
     void ShowItem(int id, bool show) override { visible[id] = show; }
     bool IsItemVisible(int id) override { return visible[id]; }
     void SetItemFont(int id, const plat::FontSpec& font) override { fonts[id] = font; }
+    void SetItemTextLimit(int id, int characters) override { textLimits[id] = characters; }
     int AddListEntry(int, const std::string& text) override {
         list.push_back(text);
         listData.push_back(0);
@@ -46,14 +58,16 @@ public:
     void SetListSelection(int, int index) override { selection = index; }
     int GetListSelection(int) override { return selection; }
     int GetListCount(int) override { return static_cast<int>(list.size()); }
-    void SetProgressRange(int, int, int) override {}
-    void SetProgressPos(int, int) override {}
+    void SetProgressRange(int, int low, int high) override { progressRanges.emplace_back(low, high); }
+    void SetProgressPos(int, int pos) override { progressPositions.push_back(pos); }
     void SetIcon(int iconId) override { icon = iconId; }
     void SetBackgroundBitmap(int bitmapId) override { background = bitmapId; }
     void AppendSystemMenuItem(unsigned command, const std::string& text) override {
         systemMenu.emplace_back(command, text);
     }
     void AcceptFiles(bool accept) override { acceptsFiles = accept; }
+    std::vector<int> postedCommands;
+    void PostCommand(int id) override { postedCommands.push_back(id); }
     void EndDialog(int result) override {
         ended = true;
         endResult = result;
@@ -71,9 +85,24 @@ public:
         childDialogs.push_back(templateId);
         RecorderSurface child;
         handler.OnInitDialog(child);
-        handler.OnCommand(plat::kIdOk, 0);
-        return child.endResult;
+        if (childScripts.empty()) {
+            handler.OnCommand(plat::kIdOk, 0);
+        } else {
+            auto script = std::move(childScripts.front());
+            childScripts.pop_front();
+            script(handler, child);
+        }
+        childBoxes.insert(childBoxes.end(), child.boxes.begin(), child.boxes.end());
+        return child.ended ? child.endResult : -1;
     }
-    bool PumpMessage() override { return false; }
+    bool PumpMessage() override {
+        ++pumped;
+        if (onPump) onPump();
+        return plat::PumpOneMessage();
+    }
     void* NativeHandle() override { return this; }
+    bool SavePicture(const std::string& path) override {
+        pictures.push_back(path);
+        return true;
+    }
 };

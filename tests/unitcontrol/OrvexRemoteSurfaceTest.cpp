@@ -796,7 +796,9 @@ TEST_F(RemoteSurfaceTest, RefreshAllRegistersReadsTheThreeBlocksInOrder) {
                 if (m.kind == HostMessage::kStatusRequest) asked.insert(m.reg);
             // The short form carries nine register bits: 1024 goes out as 0.
             for (uint16_t reg : {0, 256, unit.deviceID == 49 ? 1024 : 0}) EXPECT_EQ(asked.count(reg), 1u) << reg;
-            if (first != 0) EXPECT_EQ(partial.remote->RegisterImage()[100], 0x55);
+            if (first != 0) {
+                EXPECT_EQ(partial.remote->RegisterImage()[100], 0x55);
+            }
         }
     }
 }

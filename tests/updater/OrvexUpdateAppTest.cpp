@@ -80,7 +80,9 @@ TEST_F(AppTest, StartUpChecksEndTheProcessEarlyWithoutTheExitLine) {
         EXPECT_EQ(boxes[0].type, c.type);
         std::string log = Log();
         EXPECT_EQ(log.find("OrvexUpdate Built: Dec 21 2017 14:34:42"), 20u) << c.what;
-        if (!c.logged.empty()) EXPECT_NE(log.find(c.logged), std::string::npos) << c.what;
+        if (!c.logged.empty()) {
+            EXPECT_NE(log.find(c.logged), std::string::npos) << c.what;
+        }
         EXPECT_EQ(log.find("Exiting"), std::string::npos) << c.what;
     }
 }

@@ -16,47 +16,26 @@ namespace {
 
 int g_failures = 0;
 
-// Captures the window's screen area; answers false when every pixel is the same.
-bool Capture(HWND hwnd, const char* file) {
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT r;
-    GetWindowRect(hwnd, &r);
-    int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    SelectObject(mem, old);
-    GdiFlush();
-
-    int stride = ((w * 3) + 3) & ~3;
+// Saves the window's picture; false when the file is missing or every pixel is the same.
+bool Capture(HWND window, const char* file) {
+    bool ok = plat::SaveWindowPicture(window, file);
     std::set<uint32_t> colours;
-    const uint8_t* p = static_cast<const uint8_t*>(bits);
-    for (int y = 0; y < h && colours.size() < 16; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* px = p + y * stride + x * 3;
-            colours.insert(px[0] | (px[1] << 8) | (px[2] << 16));
+    int w = 0, h = 0;
+    if (FILE* f = ok ? std::fopen(file, "rb") : nullptr) {
+        BITMAPFILEHEADER fh{};
+        BITMAPINFOHEADER ih{};
+        ok = std::fread(&fh, sizeof fh, 1, f) == 1 && std::fread(&ih, sizeof ih, 1, f) == 1;
+        w = ih.biWidth;
+        h = ih.biHeight;
+        const int stride = ((w * 3) + 3) & ~3;
+        std::vector<uint8_t> row(stride > 0 ? stride : 0);
+        for (int y = 0; ok && y < h && colours.size() < 16; ++y) {
+            if (std::fread(row.data(), 1, row.size(), f) != row.size()) break;
+            for (int x = 0; x < w; ++x) colours.insert(row[x * 3] | (row[x * 3 + 1] << 8) | (row[x * 3 + 2] << 16));
         }
-
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof fh + sizeof(BITMAPINFOHEADER);
-    fh.bfSize = fh.bfOffBits + stride * h;
-    FILE* f = std::fopen(file, "wb");
-    if (f) {
-        std::fwrite(&fh, sizeof fh, 1, f);
-        std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f);
-        std::fwrite(bits, 1, stride * h, f);
         std::fclose(f);
     }
-    DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    bool ok = f && w > 0 && h > 0 && colours.size() > 1;
+    ok = ok && w > 0 && h > 0 && colours.size() > 1;
     std::printf("%s: %dx%d, %s\n", file, w, h, ok ? "captured" : "BLANK");
     return ok;
 }
