@@ -226,9 +226,10 @@ DNSServiceErrorType VELUN_DNSSD_API Resolve(DNSServiceRef* sdRef, DNSServiceFlag
                                             DNSServiceResolveReply callBack, void* context) {
     if (!sdRef || !name || !regtype || !callBack) return kDNSServiceErr_BadParam;
     const uint32_t bit = TypeBit(regtype);
+    const Service* s = bit ? FindByName(name, bit) : nullptr;
+    if (s && (s->faults & kResolveRefused)) return kDNSServiceErr_Unknown;
     Ref* r = NewRef(Kind::Resolve, reinterpret_cast<void*>(callBack), context);
     if (!r) return kDNSServiceErr_NoMemory;
-    const Service* s = bit ? FindByName(name, bit) : nullptr;
     if (s && (interfaceIndex == 0 || interfaceIndex == s->interfaceIndex) && !(s->faults & kNeverResolves)) {
         Writer m;
         m.u8(static_cast<uint8_t>(Kind::Resolve));

@@ -40,6 +40,7 @@ enum Fault : uint32_t {
     kNoAddress = 1u << 3,          // the address query gets no answer
     kBadAddressLength = 1u << 4,   // the address query answers 6 bytes
     kQueryError = 1u << 5,         // the address query gets an error reply
+    kResolveRefused = 1u << 6,     // DNSServiceResolve of it answers an error at once
 };
 
 // One advertised device. A plain record: it also crosses the module boundary.

@@ -573,6 +573,16 @@ TEST_F(DevicesTest, AFailedResolutionLeavesTheDeviceResolvingWithNothingToWaitOn
     }
 }
 
+TEST_F(DevicesTest, ARefusedResolveMeansNoDevice) {
+    sd::Service s = Device("Refused", 5);
+    s.faults = sd::kResolveRefused;
+    sd::Advertise(s);
+    dr_device* d = reinterpret_cast<dr_device*>(1);
+    EXPECT_EQ(dr_device_open(reg, "Refused", &d), NET_ERR_DNSSD);
+    EXPECT_EQ(d, nullptr);
+    EXPECT_EQ(sockets.count, 1) << "and nothing to wait on; the fixture's delete finds no device open";
+}
+
 TEST_F(DevicesTest, ArgumentsAndStateNames) {
     dr_device* d = reinterpret_cast<dr_device*>(1);
     EXPECT_EQ(dr_device_open(reg, "", &d), NET_ERR_ARGUMENT);

@@ -154,6 +154,13 @@ TEST_F(VelunIFTest, TheSlotTargetChoosesThePortAndNothingIsSentForAnEmptyBlock) 
         EXPECT_EQ(sink.first, 1) << "the status response came to port 5646";
         EXPECT_EQ(sink.count, 24u);
     }
+    // With nothing waiting a read takes at most a millisecond.
+    uint8_t buffer[4095];
+    int32_t n = -1;
+    const uint32_t before = plat::GetTickCount();
+    EXPECT_EQ(net.Read(buffer, sizeof buffer, &n), 0);
+    EXPECT_EQ(n, 0);
+    EXPECT_LE(plat::GetTickCount() - before, 2u);
     cards[0]->ClearReceived();
     EXPECT_EQ(net.Write(status.data(), 0), 0);
     EXPECT_EQ(net.Write(status.data(), -3), 0);
