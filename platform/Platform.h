@@ -48,6 +48,7 @@ enum SystemError : uint32_t {
     kErrorSuccess = 0, kErrorFileNotFound = 2, kErrorPathNotFound = 3, kErrorAccessDenied = 5,
     kErrorInvalidHandle = 6, kErrorNotEnoughMemory = 8, kErrorWriteFault = 29, kErrorReadFault = 30,
     kErrorSharingViolation = 32, kErrorFileExists = 80, kErrorInvalidParameter = 87, kErrorDiskFull = 112,
+    kErrorModNotFound = 126, kErrorProcNotFound = 127,
 };
 
 FileHandle CreateFile(const std::string& path, uint32_t access, FileShare share, FileDisposition disposition,
@@ -146,12 +147,28 @@ bool GetSystemPowerStatus(PowerStatus* status);
 
 std::vector<std::string> GetCommandLineArgs();  // without the program name
 
-// ---- dynamic libraries -------------------------------------------------------
-// A library loaded by name (the system's search order) or by path.
-using ModuleHandle = void*;
-ModuleHandle LoadLibrary(const std::string& name);               // null on failure
-void* GetProcAddress(ModuleHandle module, const char* name);    // null when not exported
-bool FreeLibrary(ModuleHandle module);
+std::string GetWindowsDirectory();  // e.g. "C:\\Windows"; empty on failure
+// The system's IsWow64Process for this process, found by name in kernel32 once
+// per run; false when the system has no such function or the call fails.
+bool IsWow64Process(bool* wow64);
+void OutputDebugString(const std::string& text);  // the debugger's output
+
+// ---- registry (reads only) ---------------------------------------------------
+using RegistryKey = intptr_t;
+enum class RegistryRoot { LocalMachine, CurrentUser };
+// Opens root\subKey for reading; false when it cannot be opened.
+bool RegOpenKeyEx(RegistryRoot root, const std::string& subKey, RegistryKey* key);
+// A text value read into a buffer of bufferBytes bytes (its terminator included);
+// false when it is missing, not text, or does not fit.
+bool RegQueryValueEx(RegistryKey key, const std::string& name, std::string* text, uint32_t bufferBytes);
+void RegCloseKey(RegistryKey key);
+
+// ---- libraries loaded at run time --------------------------------------------
+using LibraryHandle = void*;
+using ProcAddress = void (*)();
+LibraryHandle LoadLibrary(const std::string& path);  // null when it cannot be loaded
+ProcAddress GetProcAddress(LibraryHandle library, const char* name);  // null when not exported
+bool FreeLibrary(LibraryHandle library);
 
 // ---- UDP sockets over IPv4 (Winsock's calls and semantics) ------------------
 // The system's socket handle: SOCKET on Windows, a descriptor elsewhere. The

@@ -337,10 +337,11 @@ void OrvexUnit::ReadBack() {
     std::copy(flash.begin() + static_cast<std::ptrdiff_t>(offset),
               flash.begin() + static_cast<std::ptrdiff_t>(offset + kPacketSize), regs_.begin() + 128);
     if (corruptPacket_ && *corruptPacket_ == update_.readBack) regs_[128 + 64] ^= 0xFF;
+    const bool lost = dropReadBack_ && *dropReadBack_ == update_.readBack;
     ++update_.readBack;
     record_.readBack = update_.readBack;
     SetFlags(kProgPAKRDY, 0);
-    Send(128, &regs_[128], kPacketSize, false);
+    if (!lost) Send(128, &regs_[128], kPacketSize, false);
 }
 
 void OrvexUnit::Complete(uint8_t command) {
@@ -380,6 +381,12 @@ void OrvexUnit::Fail(uint8_t flag) {
 }
 
 // ---- state ----
+
+void OrvexUnit::ReplaceCardFirmware(uint8_t revision, uint8_t revision2) {
+    std::vector<uint8_t>& flash = card_.banks[card_.running].flash;
+    PutByte(flash, config_.revisionOffset, revision);
+    PutByte(flash, config_.revisionOffset + 1, revision2);
+}
 
 void OrvexUnit::PowerCycle(uint64_t nowMicros) {
     Advance(nowMicros);  // work due before the power went is done

@@ -126,6 +126,10 @@ public:
     void PowerCycle(uint64_t nowMicros);
     // A network peer addresses the card itself (the card's own transport target).
     void SetCardAddressed(bool on) { cardAddressed_ = on; }
+    // The card's firmware was replaced by a path of its own (a DO-ZAZ card's
+    // USB download): its running bank now carries these revisions, which
+    // registers 17 and 20 show from the next power cycle on.
+    void ReplaceCardFirmware(uint8_t revision, uint8_t revision2);
 
     // Inspection for tests.
     uint8_t Register(uint16_t reg) const { return reg < kRegisterCount ? regs_[reg] : 0; }
@@ -152,6 +156,9 @@ public:
     void CorruptReadBack(std::optional<uint32_t> packet) { corruptPacket_ = packet; }  // one byte flipped
     // Drops the answer to status request number n (counting from 0, see StatusRequestsSeen).
     void DropResponse(std::optional<uint32_t> request) { dropRequest_ = request; }
+    // Loses the answer to the read-back of packet n on the cable: the unit reads
+    // the packet back (its cursor moves on) but the host never hears it.
+    void DropReadBackAnswer(std::optional<uint32_t> packet) { dropReadBack_ = packet; }
     // A silent unit keeps working but sends nothing at all.
     void SetSilent(bool silent) { silent_ = silent; }
 
@@ -230,6 +237,7 @@ private:
     std::optional<uint32_t> failPacket_;
     std::optional<uint32_t> corruptPacket_;
     std::optional<uint32_t> dropRequest_;
+    std::optional<uint32_t> dropReadBack_;
     bool silent_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "sim/VirtualMidi.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 
@@ -203,6 +205,9 @@ void VirtualMidi::Plug(int port) {
 
 void VirtualMidi::FailCalls(Call call, int port, uint32_t skip, uint32_t count, MMRESULT error) {
     callFaults_.push_back({call, port, skip, count, error});
+}
+void VirtualMidi::StallCalls(Call call, int port, uint32_t skip, uint32_t count, uint64_t micros) {
+    callFaults_.push_back({call, port, skip, count, MMSYSERR_NOERROR, micros});
 }
 
 // ---- inspection --------------------------------------------------------------------
@@ -408,8 +413,15 @@ MMRESULT VirtualMidi::Enter(Call call, Port* port) {
             --it->skip;
             return MMSYSERR_NOERROR;
         }
-        MMRESULT error = it->error;
+        const MMRESULT error = it->error;
+        const uint64_t stall = it->stall;
         if (--it->count == 0) callFaults_.erase(it);
+        if (stall) {
+            if (plat::IsVirtualClock())
+                plat::AdvanceVirtualClock(stall);
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(stall));
+        }
         return error;
     }
     return MMSYSERR_NOERROR;

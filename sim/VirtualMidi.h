@@ -89,6 +89,8 @@ public:
     // After `skip` matching calls the next `count` return `error` and do nothing.
     // port -1 matches every port.
     void FailCalls(Call call, int port, uint32_t skip, uint32_t count, winmm::MMRESULT error);
+    // ... or take `micros` of the clock each (a driver that blocks), then work as usual.
+    void StallCalls(Call call, int port, uint32_t skip, uint32_t count, uint64_t micros);
 
     // Carries out everything due by the clock's present time.
     void Pump();
@@ -156,6 +158,7 @@ private:
         int port;
         uint32_t skip, count;
         winmm::MMRESULT error;
+        uint64_t stall = 0;
     };
 
     Port* PortById(int id);

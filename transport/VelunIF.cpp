@@ -17,7 +17,7 @@ namespace {
 struct Binding {
     const dnssd_api* installed = nullptr;
     const char* libraryName = ORVEX_DNSSD_LIBRARY;
-    plat::ModuleHandle module = nullptr;
+    plat::LibraryHandle module = nullptr;
     dnssd_api bound{};
 };
 Binding& TheBinding() {
@@ -39,7 +39,7 @@ bool BindLibrary() {
     }
     b.module = plat::LoadLibrary(b.libraryName);
     if (!b.module) return false;
-    void* slots[kDnsSdFunctionNames.size()] = {};
+    plat::ProcAddress slots[kDnsSdFunctionNames.size()] = {};
     for (size_t i = 0; i < kDnsSdFunctionNames.size(); ++i) {
         slots[i] = plat::GetProcAddress(b.module, kDnsSdFunctionNames[i]);
         if (!slots[i]) {

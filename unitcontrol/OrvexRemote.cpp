@@ -28,11 +28,15 @@ COrvexRemote::COrvexRemote(Transports transports) : m_Transports(std::move(trans
 }
 
 COrvexRemote::~COrvexRemote() {
-    if (m_pXCUSB) {
-        m_pXCUSB->Close();
-        m_pXCUSB.reset();
-    }
+    DropUsbCard();
     DropTransport();
+}
+
+void COrvexRemote::DropUsbCard() {
+    if (!m_pXCUSB) return;
+    m_pXCUSB->Close();
+    m_pXCUSB.reset();
+    m_wXCUSBConnection = kNoConnection;
 }
 
 void COrvexRemote::DropTransport() {
@@ -318,7 +322,12 @@ void COrvexRemote::StoreRegisters(uint16_t firstReg, uint32_t count, const uint8
             m_MixerSources[at] = v & 0x3F;
         }
     }
-    if (m_ucMode == 4) m_Registers[9] |= kProgPAKRDY;
+    // A read-back counts only when the whole packet came: a response to anything
+    // else would leave a verify buffer the unit never filled to be compared.
+    if (m_ucMode == 4 && firstReg == 128 && count >= kMaxPacketData) {
+        m_Registers[9] |= kProgPAKRDY;
+        m_bVerifyPacketArrived = 1;
+    }
     if (notify && m_pfnChangeCallback) m_pfnChangeCallback(m_dwCallbackContext[0], m_dwCallbackContext[1]);
 }
 
@@ -447,8 +456,13 @@ uint32_t COrvexRemote::SelectConnection(uint16_t connection) {
         return kStatusFailure;
     }
     if (m_Registers[16] == kXSlotVaVo) status = RequestRegisterStatusVerified(32, 32);
-    if (m_Registers[16] == kXSlotDoZaz && m_wConnectionType == kConnectionMidi && !m_pXCUSB && m_Transports.usbCard)
+    // The card access belongs to the connection it was opened for: another
+    // unit's DO-ZAZ must not be updated or clocked through it.
+    if (m_pXCUSB && m_wXCUSBConnection != connection) DropUsbCard();
+    if (m_Registers[16] == kXSlotDoZaz && m_wConnectionType == kConnectionMidi && !m_pXCUSB && m_Transports.usbCard) {
         m_pXCUSB = m_Transports.usbCard(connection);
+        m_wXCUSBConnection = connection;
+    }
 
     uint8_t revision = 0;
     GetFirmwareRevision(&revision);
@@ -497,10 +511,7 @@ void COrvexRemote::LoseUnit() {
     RingClear();
     m_bInsideMessage = 0;
     std::memset(m_Registers, 0, sizeof m_Registers);
-    if (m_pXCUSB) {
-        m_pXCUSB->Close();
-        m_pXCUSB.reset();
-    }
+    DropUsbCard();
     m_bDisconnected = 1;
 }
 

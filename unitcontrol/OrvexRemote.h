@@ -185,6 +185,7 @@ private:
     // Serial number in registers base..base+3 for a device ID; FFFFFFFF when blank.
     uint32_t SerialFromRegisters(uint16_t base, uint8_t deviceID) const;
     void DropTransport();
+    void DropUsbCard();  // closes and destroys the DO-ZAZ card access, if any
 
     Transports m_Transports;
 
@@ -203,11 +204,18 @@ private:
     uint32_t m_dwLastPollTime = 0;
     uint32_t m_dwPollStep = 0;
     uint8_t m_VerifyBuffer[128] = {};
+    // A read-back was asked for, and whether its packet has come. Until it has,
+    // PAKRDY is not reported and the buffer cannot be read: the unit's own
+    // register 9 (read when it is selected again after a loss) still shows the
+    // PAKRDY of a read-back whose answer the host never heard.
+    uint8_t m_bVerifyRequested = 0;
+    uint8_t m_bVerifyPacketArrived = 0;
     uint16_t m_wConnectionType = 0;
     uint16_t m_wCurrentConnection = 0xFFFF;
     std::unique_ptr<COrvexInterface> m_pMidiIF;
     uint8_t m_Registers[2048] = {};
     std::unique_ptr<IUsbCardAccess> m_pXCUSB;
+    uint16_t m_wXCUSBConnection = 0xFFFF;  // the connection m_pXCUSB was opened for
     uint8_t m_PeakMeters[64] = {};
     uint8_t m_Overloads[64] = {};
     uint8_t m_MixerSources[32 * 18] = {};

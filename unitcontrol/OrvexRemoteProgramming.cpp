@@ -17,6 +17,7 @@ void Warn(const char* text) { plat::MessageBox(text, "COrvexRemote", plat::mb::O
 uint32_t COrvexRemote::GetProgrammingStatus(uint8_t* status) {
     Poll();
     *status = m_Registers[9];
+    if (m_bVerifyRequested && !m_bVerifyPacketArrived) *status &= static_cast<uint8_t>(~kProgPAKRDY);
     return kStatusSuccess;
 }
 
@@ -55,23 +56,32 @@ uint32_t COrvexRemote::WriteFirmwarePacket(const uint8_t* data, uint32_t length)
 uint32_t COrvexRemote::RequestVerifyPacket() {
     std::memset(m_VerifyBuffer, 0, sizeof m_VerifyBuffer);
     m_Registers[9] &= static_cast<uint8_t>(~kProgPAKRDY);
+    m_bVerifyRequested = 1;
+    m_bVerifyPacketArrived = 0;
     SetMode(4);
     return SendCommand(kCmdVerifyPacket);
 }
 
 uint32_t COrvexRemote::ReadVerifyPacket(uint8_t* buffer, uint32_t length) {
     if (!buffer || length > sizeof m_VerifyBuffer) return kStatusOutOfRange;
+    if (m_bVerifyRequested && !m_bVerifyPacketArrived) {
+        OrvexLog("COrvexRemote::ReadVerifyPacket: the packet asked for has not come\n");
+        return kStatusFailure;
+    }
     std::memcpy(buffer, m_VerifyBuffer, length);
+    m_bVerifyRequested = 0;
     return kStatusSuccess;
 }
 
 uint32_t COrvexRemote::SetProgrammingComplete() {
+    m_bVerifyRequested = 0;
     SendCommand((m_Registers[9] & kProgRunningBank) ? kCmdCompleteBank2Active : kCmdCompleteBank1Active);
     SetMode(0);
     return kStatusSuccess;
 }
 
 uint32_t COrvexRemote::CancelProgramming() {
+    m_bVerifyRequested = 0;
     SetMode(1);
     return SendCommand(kCmdCancel);
 }

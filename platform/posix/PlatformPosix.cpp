@@ -1,11 +1,13 @@
 // Linux implementation of the OS layer: real files, clock and LZ expansion
 // (our own SZDD expander), and settable facts for the rest.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -461,5 +463,125 @@ bool GetSystemPowerStatus(PowerStatus* status) {
     return true;
 }
 std::vector<std::string> GetCommandLineArgs() { return posix::Facts().args; }
+
+std::string GetWindowsDirectory() { return posix::Facts().windowsDirectory; }
+
+bool IsWow64Process(bool* wow64) {
+    if (!posix::Facts().wow64Available) {
+        t_lastError = kErrorProcNotFound;
+        return false;
+    }
+    *wow64 = posix::Facts().wow64;
+    return true;
+}
+
+void OutputDebugString(const std::string& text) { posix::Facts().debugOutput.push_back(text); }
+
+// ---- registry ------------------------------------------------------------------
+namespace {
+// Open keys by handle - 1; an empty name is a closed slot.
+std::vector<std::string>& OpenKeys() {
+    static std::vector<std::string> keys;
+    return keys;
+}
+// The registry ignores case in key and value names.
+template <typename Map>
+auto FindNoCase(Map& map, const std::string& name) {
+    for (auto it = map.begin(); it != map.end(); ++it)
+        if (strcasecmp(it->first.c_str(), name.c_str()) == 0) return it;
+    return map.end();
+}
+}  // namespace
+
+bool RegOpenKeyEx(RegistryRoot root, const std::string& subKey, RegistryKey* key) {
+    const std::string name = (root == RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\") + subKey;
+    if (FindNoCase(posix::Facts().registry, name) == posix::Facts().registry.end()) {
+        t_lastError = kErrorFileNotFound;
+        return false;
+    }
+    auto& keys = OpenKeys();
+    size_t slot = 0;
+    while (slot < keys.size() && !keys[slot].empty()) ++slot;
+    if (slot == keys.size()) keys.emplace_back();
+    keys[slot] = name;
+    *key = static_cast<RegistryKey>(slot + 1);
+    return true;
+}
+
+bool RegQueryValueEx(RegistryKey key, const std::string& name, std::string* text, uint32_t bufferBytes) {
+    auto& keys = OpenKeys();
+    if (key < 1 || static_cast<size_t>(key) > keys.size() || keys[key - 1].empty()) {
+        t_lastError = kErrorInvalidHandle;
+        return false;
+    }
+    auto entry = FindNoCase(posix::Facts().registry, keys[key - 1]);
+    if (entry == posix::Facts().registry.end()) {
+        t_lastError = kErrorFileNotFound;
+        return false;
+    }
+    auto value = FindNoCase(entry->second, name);
+    if (value == entry->second.end()) {
+        t_lastError = kErrorFileNotFound;
+        return false;
+    }
+    if (value->second.size() + 1 > bufferBytes) {
+        t_lastError = 234;  // ERROR_MORE_DATA
+        return false;
+    }
+    *text = value->second;
+    return true;
+}
+
+void RegCloseKey(RegistryKey key) {
+    auto& keys = OpenKeys();
+    if (key >= 1 && static_cast<size_t>(key) <= keys.size()) keys[key - 1].clear();
+}
+
+// ---- libraries --------------------------------------------------------------------
+namespace {
+// "X:\\dir\\file" becomes the drive's stand-in directory and "/dir/file".
+std::string HostPath(const std::string& path) {
+    std::string out = path;
+    if (out.size() >= 2 && out[1] == ':') {
+        auto root = posix::Facts().driveRoots.find(static_cast<char>(std::toupper(static_cast<unsigned char>(out[0]))));
+        if (root == posix::Facts().driveRoots.end()) return {};
+        out = root->second + out.substr(2);
+    }
+    for (char& c : out)
+        if (c == '\\') c = '/';
+    return out;
+}
+}  // namespace
+
+LibraryHandle LoadLibrary(const std::string& path) {
+    // A bare name is looked for where the system keeps its libraries, as
+    // Windows searches its own places for one (the DNS-SD library is bound so).
+    if (!path.empty() && path.find_first_of("/\\") == std::string::npos) {
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) t_lastError = kErrorModNotFound;
+        return library;
+    }
+    const std::string host = HostPath(path);
+    struct stat st{};
+    if (host.empty() || stat(host.c_str(), &st) != 0) {
+        t_lastError = kErrorModNotFound;
+        return nullptr;
+    }
+    void* library = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) t_lastError = kErrorModNotFound;
+    return library;
+}
+
+ProcAddress GetProcAddress(LibraryHandle library, const char* name) {
+    if (!library || !name) return nullptr;
+    void* symbol = dlsym(library, name);
+    if (!symbol) {
+        t_lastError = kErrorProcNotFound;
+        return nullptr;
+    }
+    return reinterpret_cast<ProcAddress>(symbol);
+}
+
+bool FreeLibrary(LibraryHandle library) { return library && dlclose(library) == 0; }
 
 }  // namespace plat

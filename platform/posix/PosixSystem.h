@@ -1,5 +1,6 @@
 #pragma once
 // Facts the posix layer reports in place of a Windows system; tests set them.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ struct SystemFacts {
     std::string modulePath;  // empty: the real executable's path
     unsigned pumpedMessages = 0;
     int waitCursorDepth = 0;
+    std::string windowsDirectory = "C:\\Windows";
+    bool wow64Available = true;  // the system exports IsWow64Process
+    bool wow64 = false;
+    std::vector<std::string> debugOutput;
+    // Registry values by key ("HKLM\\Software\\..." or "HKCU\\..."), then by value name.
+    std::map<std::string, std::map<std::string, std::string>> registry;
+    // Windows drive letters and the directories that stand for them, so that a
+    // library named by a Windows path ("C:\\Program Files\\...") loads from disk.
+    std::map<char, std::string> driveRoots;
 };
 SystemFacts& Facts();
 void ResetFacts();

@@ -1,11 +1,10 @@
-// Linux implementation of the socket layer and the dynamic libraries, with
+// Linux implementation of the socket layer, with
 // Winsock's semantics where the programs rely on them: error codes, the
 // start-up count, a datagram too long for the buffer is an error.
 #include "platform/Platform.h"
 #include "platform/PlatformImpl.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -19,17 +18,6 @@
 #include <ctime>
 
 namespace plat {
-
-// ---- dynamic libraries ---------------------------------------------------------
-ModuleHandle LoadLibrary(const std::string& name) {
-    if (name.empty()) return nullptr;
-    return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-void* GetProcAddress(ModuleHandle module, const char* name) {
-    if (!module || !name) return nullptr;
-    return dlsym(module, name);
-}
-bool FreeLibrary(ModuleHandle module) { return module && dlclose(module) == 0; }
 
 // ---- sockets ---------------------------------------------------------------------
 namespace {

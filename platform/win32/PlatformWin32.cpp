@@ -231,4 +231,54 @@ std::vector<std::string> GetCommandLineArgs() {
     return args;
 }
 
+std::string GetWindowsDirectory() {
+    char buf[MAX_PATH + 1] = {};
+    UINT n = ::GetWindowsDirectoryA(buf, sizeof buf);
+    return n && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+bool IsWow64Process(bool* wow64) {
+    // Older systems lack the function, so it is found by name rather than linked.
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleA("kernel32"), "IsWow64Process")));
+    BOOL result = FALSE;
+    if (!isWow64 || !isWow64(::GetCurrentProcess(), &result)) return false;
+    *wow64 = result != FALSE;
+    return true;
+}
+
+void OutputDebugString(const std::string& text) { ::OutputDebugStringA(text.c_str()); }
+
+bool RegOpenKeyEx(RegistryRoot root, const std::string& subKey, RegistryKey* key) {
+    HKEY opened = nullptr;
+    HKEY base = root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    if (::RegOpenKeyExA(base, subKey.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    *key = reinterpret_cast<RegistryKey>(opened);
+    return true;
+}
+
+bool RegQueryValueEx(RegistryKey key, const std::string& name, std::string* text, uint32_t bufferBytes) {
+    std::string buffer(bufferBytes, '\0');
+    DWORD type = 0, size = bufferBytes;
+    if (::RegQueryValueExA(reinterpret_cast<HKEY>(key), name.c_str(), nullptr, &type,
+                           reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+        return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    // The stored text need not carry its terminator; it ends at the first one either way.
+    buffer.resize(size < bufferBytes ? size : bufferBytes);
+    size_t end = buffer.find('\0');
+    *text = end == std::string::npos ? buffer : buffer.substr(0, end);
+    return true;
+}
+
+void RegCloseKey(RegistryKey key) { ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+LibraryHandle LoadLibrary(const std::string& path) { return ::LoadLibraryA(path.c_str()); }
+ProcAddress GetProcAddress(LibraryHandle library, const char* name) {
+    return reinterpret_cast<ProcAddress>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(static_cast<HMODULE>(library), name)));
+}
+bool FreeLibrary(LibraryHandle library) { return ::FreeLibrary(static_cast<HMODULE>(library)) != FALSE; }
+
 }  // namespace plat

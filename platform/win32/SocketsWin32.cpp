@@ -1,5 +1,5 @@
-// Windows implementation of the socket layer and the dynamic libraries: each
-// function is the Winsock or kernel call it is named after.
+// Windows implementation of the socket layer: each function is the Winsock
+// call it is named after.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mswsock.h>
@@ -18,16 +18,6 @@ namespace plat {
 static_assert(sizeof(Socket) == sizeof(SOCKET));
 static_assert(offsetof(FdSet, fd_array) == offsetof(fd_set, fd_array));
 static_assert(kFionbio == static_cast<long>(FIONBIO) && kInvalidSocket == INVALID_SOCKET);
-
-ModuleHandle LoadLibrary(const std::string& name) {
-    if (name.empty()) return nullptr;
-    return ::LoadLibraryA(name.c_str());
-}
-void* GetProcAddress(ModuleHandle module, const char* name) {
-    if (!module || !name) return nullptr;
-    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
-}
-bool FreeLibrary(ModuleHandle module) { return module && ::FreeLibrary(static_cast<HMODULE>(module)) != FALSE; }
 
 namespace {
 sockaddr_in ToNative(const SockAddrIn& a) {

@@ -17,4 +17,8 @@
 #undef DialogBoxParam
 #undef EnumResourceNames
 #undef LZOpenFile
+#undef GetWindowsDirectory
+#undef OutputDebugString
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
 #undef LoadLibrary

@@ -119,7 +119,7 @@ public:
             skip = "ip is not installed (Debian: iproute2)";
             return;
         }
-        plat::ModuleHandle lib = plat::LoadLibrary("libdns_sd.so.1");
+        plat::LibraryHandle lib = plat::LoadLibrary("libdns_sd.so.1");
         if (!lib) {
             skip = "libdns_sd.so.1 cannot be loaded (Debian: libavahi-compat-libdnssd1)";
             return;

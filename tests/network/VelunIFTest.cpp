@@ -349,7 +349,7 @@ TEST_F(VelunLibraryTest, TheLibraryIsBoundByNameAndAMissingFunctionIsShownByItsN
     CVelunIF::SetDnsSdApi(nullptr);
     CVelunIF::SetLibraryName(ORVEX_STANDIN_LIBRARY);
     // The test holds the module too, to give it its devices and look into it afterwards.
-    plat::ModuleHandle module = plat::LoadLibrary(ORVEX_STANDIN_LIBRARY);
+    plat::LibraryHandle module = plat::LoadLibrary(ORVEX_STANDIN_LIBRARY);
     ASSERT_NE(module, nullptr) << ORVEX_STANDIN_LIBRARY;
     auto reset = reinterpret_cast<sim::dnssd::ResetFn>(plat::GetProcAddress(module, sim::dnssd::kResetExport));
     auto advertise = reinterpret_cast<sim::dnssd::AdvertiseFn>(plat::GetProcAddress(module, sim::dnssd::kAdvertiseExport));

@@ -663,3 +663,41 @@ TEST_F(MidiStudioTest, ADroppedFileTakesOverUntilAnotherIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read-back answer lost on the cable: the unit is lost and selected again,
+// and nothing but the packet's own answer may count as read back, even when
+// the packet is zeros and an empty verify buffer would compare equal.
+TEST_F(MidiStudioTest, OnlyAPacketsOwnAnswerCountsAsItsReadBack) {
+    for (bool zeros : {false, true}) {
+        SCOPED_TRACE(zeros ? "packet of zeros" : "packet of image bytes");
+        TearDown();
+        SetUp();
+        surface = RecorderSurface{};
+        Bytes image = RawImage("OVF031B.BIN");
+        image.resize(20'000);
+        if (zeros) std::fill(image.begin() + 0x800, image.end(), 0);
+        WriteBytes(dir / "OVF031B.BIN", image);
+        Open(Scenario("default"), dir / "OVF031B.BIN");
+        Unit().DropReadBackAnswer(20);
+        // The driver takes 20 ms to accept that read-back's request: the silence
+        // the link measures from its request is longer than the wait's, so the
+        // unit is lost and selected again while the wait still runs.
+        bool slowed = false;
+        surface.onPump = [&] {
+            if (!slowed && surface.progressRanges.size() == 3 && surface.progressPositions.back() == 20) {
+                slowed = true;
+                studio->Midi().StallCalls(sim::VirtualMidi::Call::OutLongMsg, -1, 0, 1, 20'000);
+            }
+        };
+        dlg->OnUpdate();
+        EXPECT_TRUE(slowed);
+        ASSERT_EQ(surface.boxes.size(), 3u);
+        EXPECT_EQ(surface.boxes[1].text, "Wait for Verify Packet Failed!\n\nTIMEOUT");
+        EXPECT_FALSE(Unit().LastUpdate().completed);
+        EXPECT_TRUE(Shown(IDC_UPDATE));
+    }
+}
+
+}  // namespace
