@@ -108,7 +108,8 @@ void VelunCard::Pump() {
 }
 
 void VelunCard::Take(Port& port) {
-    std::vector<uint8_t> buffer(kMaxDatagram);
+    std::vector<uint8_t>& buffer = buffer_;
+    buffer.resize(kMaxDatagram);
     for (int i = 0; i < kMaxReadsPerPump; ++i) {
         plat::SockAddrIn from;
         uint32_t to = 0;

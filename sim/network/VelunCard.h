@@ -75,6 +75,7 @@ private:
     bool pumping_ = false;
     std::vector<Datagram> received_;
     std::vector<uint8_t> pending_;  // unit output not yet cut into messages
+    std::vector<uint8_t> buffer_;   // one datagram read
     uint32_t answers_ = 0;
 };
 
