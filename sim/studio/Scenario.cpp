@@ -151,7 +151,7 @@ bool ReadFault(Reader& r, const toml::table& table, const std::string& prefix, F
     static constexpr std::pair<const char*, FaultSpec::Kind> kKinds[] = {
         {"fail-packet", FaultSpec::kFailPacket}, {"corrupt-read-back", FaultSpec::kCorruptReadBack},
         {"drop-answer", FaultSpec::kDropAnswer}, {"silent-after", FaultSpec::kSilentAfter},
-        {"power-loss", FaultSpec::kPowerLoss},
+        {"power-loss", FaultSpec::kPowerLoss}, {"download-fails", FaultSpec::kDownloadFails},
     };
     std::string kind;
     if (!r.Text(table, prefix, "kind", &kind)) return false;
@@ -163,8 +163,8 @@ bool ReadFault(Reader& r, const toml::table& table, const std::string& prefix, F
         }
     if (!found)
         return r.Fail(table.get("kind") ? table.get("kind") : &table, prefix + "kind",
-                      "must be \"fail-packet\", \"corrupt-read-back\", \"drop-answer\", \"silent-after\" or "
-                      "\"power-loss\"");
+                      "must be \"fail-packet\", \"corrupt-read-back\", \"drop-answer\", \"silent-after\", "
+                      "\"power-loss\" or \"download-fails\"");
     int64_t at = 0;
     if (!r.Integer(table, prefix, "at", 0, 1'000'000, &at)) return false;
     fault->at = uint32_t(at);

@@ -17,6 +17,7 @@ struct FaultSpec {
         kDropAnswer,       // status request number `at` gets no answer
         kSilentAfter,      // the unit stops answering after `at` status requests
         kPowerLoss,        // the power goes after packet `at` is written
+        kDownloadFails,    // the DO-ZAZ card's USB download fails once `at` bytes are done
     } kind = kNone;
     uint32_t at = 0;
 };

@@ -98,6 +98,18 @@ void Studio::Install() {
     installed_ = true;
     midi_.Install();
     orvex::COrvexMIDI::SetWinMMApi(&VirtualMidi::Api());
+    // Device N of the USB driver is the DO-ZAZ of the unit on MIDI connection N.
+    std::vector<usbcard::StudioCard> cards;
+    for (const Placed& p : units_) cards.push_back({p.plan.card.firmware, p.plan.card.firmwareMinor, false});
+    usbcard::Config usb = usbcard::StudioConfig(cards);
+    for (size_t i = 0; i < units_.size() && i < usbcard::kMaxCards; ++i)
+        if (units_[i].plan.fault.kind == FaultSpec::kDownloadFails) {
+            usb.fault = usbcard::kFaultFailDuringDownload;
+            usb.faultAtBytes = units_[i].plan.fault.at;
+        }
+    usb_ = std::make_unique<usbcard::InProcessDriver>(usb);
+    for (size_t i = 0; i < units_.size(); ++i)
+        if (units_[i].plan.card.kind == orvex::kXSlotDoZaz) usb_->AttachUnit(uint32_t(i), *units_[i].unit);
     plat::SetIdleHook([this] { Pump(); });
 
     OrvexLog("Simulated studio \"%s\": %s", scenario_.name.c_str(), scenario_.description.c_str());
@@ -134,6 +146,7 @@ std::string Studio::SerialLabel(size_t i, bool card) const {
 void Studio::Uninstall() {
     if (!installed_) return;
     installed_ = false;
+    usb_.reset();
     plat::SetIdleHook(nullptr);
     orvex::COrvexMIDI::SetWinMMApi(nullptr);
 }

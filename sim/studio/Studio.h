@@ -7,6 +7,7 @@
 
 #include "sim/OrvexUnit.h"
 #include "sim/VirtualMidi.h"
+#include "sim/usbcard/InProcess.h"
 #include "sim/studio/Scenario.h"
 
 namespace sim {
@@ -57,6 +58,8 @@ private:
     VirtualMidi midi_;
     std::vector<Placed> units_;
     std::vector<std::string> summaries_;
+    // The USB audio driver the units' DO-ZAZ cards are reached through.
+    std::unique_ptr<usbcard::InProcessDriver> usb_;
     bool installed_ = false;
 };
 

@@ -45,28 +45,6 @@ Bytes Written(const Bytes& image, size_t flashSize) {
     return flash;
 }
 
-// A DO-ZAZ card access that takes what it is given.
-struct CardDownloads {
-    std::vector<Bytes> images;
-    bool succeed = true;
-};
-class RecordingCard : public orvex::IUsbCardAccess {
-public:
-    explicit RecordingCard(std::shared_ptr<CardDownloads> d) : d_(std::move(d)) {}
-    void Close() override {}
-    uint32_t SetSampleRate(uint32_t) override { return 0; }
-    uint32_t GetSampleRate(uint32_t* hertz) override { return *hertz = 48000, 0; }
-    bool ProgramEEPROM(const uint8_t* image, uint32_t size, plat::IDialogSurface& window, int progress) override {
-        d_->images.emplace_back(image, image + size);
-        window.SetProgressRange(progress, 0, int(size));
-        window.SetProgressPos(progress, int(size));
-        return d_->succeed;
-    }
-
-private:
-    std::shared_ptr<CardDownloads> d_;
-};
-
 class MidiStudioTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -124,16 +102,6 @@ protected:
     }
     bool Shown(int id) { return surface.visible[id]; }
     std::string Text(int id) { return surface.texts[id]; }
-    // Factories whose remote objects reach a DO-ZAZ card through `card`.
-    UnitControlFactories WithCard(std::shared_ptr<CardDownloads> card) {
-        UnitControlFactories f = ProgramFactories();
-        f.remote = [card] {
-            orvex::COrvexRemote::Transports t = orvex::DefaultRemoteTransports();
-            t.usbCard = [card](uint16_t) { return std::make_unique<RecordingCard>(card); };
-            return std::make_unique<orvex::COrvexRemote>(std::move(t));
-        };
-        return f;
-    }
 };
 
 TEST_F(MidiStudioTest, TheDefaultStudioIsShownAndUpdatedAndBootsTheNewImage) {
@@ -472,8 +440,7 @@ TEST_F(MidiStudioTest, AnOrvex8WithABlankSerialIsShownEmptyWithoutAsking) {
 }
 
 TEST_F(MidiStudioTest, ADoZazAheadOfAnOldUnitIsTakenBackToFiveThirtyFirst) {
-    auto card = std::make_shared<CardDownloads>();
-    Open(Scenario("do-zaz-down"), "", WithCard(card));
+    Open(Scenario("do-zaz-down"));
     ASSERT_FALSE(surface.ended);
     ASSERT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 connected via Studio A Out",
                                                       "DO-ZAZ in Orvex 16 connected via Studio A Out"}));
@@ -484,27 +451,57 @@ TEST_F(MidiStudioTest, ADoZazAheadOfAnOldUnitIsTakenBackToFiveThirtyFirst) {
     EXPECT_TRUE(dlg->XSlotSelected());
     EXPECT_EQ(std::string(dlg->FirmwareFile()), "XCUSB5V30.BIN");
     EXPECT_EQ(Text(IDC_NEW_VERSION), "5");
+    EXPECT_EQ(Text(IDC_CURRENT_VERSION), "10");
     EXPECT_NE(Log().find("MIDI: DO-ZAZ firmware 6 or higher!"), std::string::npos);
 
+    surface.progressRanges.clear();
     dlg->OnUpdate();
     EXPECT_TRUE(Shown(IDC_CONGRATULATIONS));
-    ASSERT_EQ(card->images.size(), 1u);
-    EXPECT_TRUE(card->images[0] == RawImage("XCUSB5V30.BIN"));
+    ASSERT_EQ(surface.progressRanges.size(), 1u);
+    EXPECT_EQ(surface.progressRanges[0], std::make_pair(0, 47616));
+    EXPECT_EQ(surface.progressPositions.back(), 47616);
     EXPECT_FALSE(Unit().LastUpdate().started) << "nothing reaches the converter itself";
+    EXPECT_NE(Log().find("ProgramEEPROM DO-ZAZ Success!"), std::string::npos);
+    studio->PowerCycleAndReport();
+    EXPECT_EQ(Unit().RunningRevision(true), 5);
+    EXPECT_EQ(Unit().Register(20), 30);
+}
 
-    // A failed download has its own box and goes back to Ready.
-    card->succeed = false;
-    surface.boxes.clear();
-    dlg->OnUpdate();
-    ASSERT_EQ(surface.boxes.size(), 2u);
-    EXPECT_EQ(surface.boxes[1].text, "DO-ZAZ Firmware Update Failed!");
-    EXPECT_EQ(surface.boxes[1].caption, "EEPROM Programming Failure");
-    EXPECT_TRUE(Shown(IDC_UPDATE));
+TEST_F(MidiStudioTest, ADoZazOnACurrentUnitTakesTheCurrentImageOrSaysItFailed) {
+    for (bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "download fails" : "download succeeds");
+        TearDown();
+        SetUp();
+        surface = RecorderSurface{};
+        sim::Scenario s = Scenario("do-zaz");
+        if (fails) s.units[0].fault = {sim::FaultSpec::kDownloadFails, 20'000};
+        Open(s);
+        ASSERT_EQ(surface.list.size(), 2u);
+        Select(1);
+        EXPECT_EQ(std::string(dlg->FirmwareFile()), "XCUSB10V00.BIN");
+        EXPECT_EQ(Text(IDC_CURRENT_VERSION), "5");
+        EXPECT_EQ(Text(IDC_NEW_VERSION), "10");
+        EXPECT_EQ(Text(IDC_NEW_DATE), "Sep 24, 2012");
+        surface.boxes.clear();
+        dlg->OnUpdate();
+        studio->PowerCycleAndReport();
+        if (!fails) {
+            EXPECT_TRUE(Shown(IDC_CONGRATULATIONS));
+            EXPECT_EQ(surface.boxes.size(), 1u);
+            EXPECT_EQ(Unit().RunningRevision(true), 10);
+            continue;
+        }
+        ASSERT_EQ(surface.boxes.size(), 2u);
+        EXPECT_EQ(surface.boxes[1].text, "DO-ZAZ Firmware Update Failed!");
+        EXPECT_EQ(surface.boxes[1].caption, "EEPROM Programming Failure");
+        EXPECT_EQ(surface.boxes[1].type, plat::mb::Ok | plat::mb::IconWarning);
+        EXPECT_TRUE(Shown(IDC_UPDATE));
+        EXPECT_EQ(Unit().RunningRevision(true), 5) << "the card keeps its firmware";
+    }
 }
 
 TEST_F(MidiStudioTest, ADoZazCannotBeUpdatedBeforeItsOldUnit) {
-    auto card = std::make_shared<CardDownloads>();
-    Open(Scenario("do-zaz-first"), "", WithCard(card));
+    Open(Scenario("do-zaz-first"));
     ASSERT_FALSE(surface.ended);
     EXPECT_TRUE(surface.boxes.empty());
     Select(1);
@@ -519,7 +516,13 @@ TEST_F(MidiStudioTest, ADoZazCannotBeUpdatedBeforeItsOldUnit) {
 }
 
 TEST_F(MidiStudioTest, ADoZazThatMustGoBackButHasNoDriverAccessEndsTheWindow) {
-    Open(Scenario("do-zaz-down"));  // the program's own paths: no USB driver here
+    UnitControlFactories f = ProgramFactories();
+    f.remote = [] {
+        orvex::COrvexRemote::Transports t = orvex::DefaultRemoteTransports();
+        t.usbCard = nullptr;  // no USB driver on this computer
+        return std::make_unique<orvex::COrvexRemote>(std::move(t));
+    };
+    Open(Scenario("do-zaz-down"), "", f);
     EXPECT_EQ(surface.list.size(), 1u);
     EXPECT_TRUE(surface.ended);
     EXPECT_EQ(surface.boxes.size(), 1u) << "the DOWN text, then nothing is offered";

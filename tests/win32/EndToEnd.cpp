@@ -449,6 +449,85 @@ TEST(EndToEnd, AnImageFileOnTheCommandLineOrDroppedIsWritten) {
     EXPECT_EQ(ReadBytes(s.Path("OVF028A.BIN")).size(), 20'000u) << "the user's file stays";
 }
 
+TEST(EndToEnd, ADoZazAheadOfAnOldUnitIsTakenBackToFiveThirty) {
+    Session s("dozaz-down");
+    s.Scenario(Unit("firmware = [25, 25]\npcb = \"B\"\nserial = \"2611100001\"\n"
+                    "[unit.card]\nkind = \"DO-ZAZ\"\nfirmware = 10\n"));
+    s.Run([](Driver& d) {
+        HWND box = d.WaitBox();
+        if (!box) return;
+        EXPECT_EQ(Driver::BoxText(box).rfind("The DO-ZAZ firmware MUST be revision 5.30 or lower", 0), 0u);
+        d.Answer(box, IDOK);
+        HWND main = d.WaitView(0);
+        if (!main) return;
+        EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_UNITS), CB_GETCURSEL, 0, 0), 1);
+        EXPECT_EQ(d.Text(main, IDC_NEW_VERSION), "5");
+        ConfirmAndFinish(d, main, "About to program the DO-ZAZ in Orvex 16 connected via Studio A Out with Firmware Version 5");
+    });
+    EXPECT_TRUE(s.Logged("ProgramEEPROM DO-ZAZ 47616")) << s.Log();
+    EXPECT_TRUE(s.Logged("ProgramEEPROM DO-ZAZ Success!"));
+    EXPECT_TRUE(s.Logged("its DO-ZAZ card boots firmware 5.30"));
+}
+
+TEST(EndToEnd, ADoZazCannotGoBeforeItsOldUnit) {
+    Session s("dozaz-first");
+    s.Scenario(Unit("firmware = [25, 25]\npcb = \"B\"\nserial = \"2611100002\"\n"
+                    "[unit.card]\nkind = \"DO-ZAZ\"\nfirmware = 5\nfirmware_minor = 30\n"));
+    s.Run([](Driver& d) {
+        HWND main = d.WaitView(0);
+        if (!main) return;
+        d.Select(main, 1);
+        HWND box = d.WaitBox();
+        if (!box) return;
+        EXPECT_EQ(Driver::BoxText(box), "You must upgrade the Orvex firmware before the DO-ZAZ firmware.\n\nThe Orvex is "
+                                        "automatically being selected.\n");
+        d.Answer(box, IDOK);
+        d.WaitGone(box);
+        for (int i = 0; i < 100 && SendMessageA(GetDlgItem(main, IDC_UNITS), CB_GETCURSEL, 0, 0) != 0; ++i) Sleep(20);
+        EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_UNITS), CB_GETCURSEL, 0, 0), 0);
+        EXPECT_EQ(d.Text(main, IDC_NEW_VERSION), "31");
+        d.Click(main, IDCANCEL);
+    });
+    EXPECT_TRUE(s.Logged("MIDI: Cannot upgrade DO-ZAZ firmware first!")) << s.Log();
+}
+
+TEST(EndToEnd, ADoZazOnACurrentUnitIsUpdatedOrSaysItFailed) {
+    for (bool fails : {false, true}) {
+        SCOPED_TRACE(fails);
+        Session s(fails ? "dozaz-fails" : "dozaz");
+        s.Scenario(Unit(std::string("pcb = \"B\"\nserial = \"2612150127\"\n") +
+                        "[unit.card]\nkind = \"DO-ZAZ\"\nfirmware = 5\nfirmware_minor = 30\n" +
+                        (fails ? "[unit.fault]\nkind = \"download-fails\"\nat = 20000\n" : "")));
+        s.Run([fails](Driver& d) {
+            HWND main = d.WaitView(0);
+            if (!main) return;
+            ASSERT_EQ(d.ListCount(main), 2);
+            d.Select(main, 1);
+            for (int i = 0; i < 100 && d.Text(main, IDC_NEW_VERSION) != "10"; ++i) Sleep(20);
+            EXPECT_EQ(d.Text(main, IDC_NEW_VERSION), "10");
+            if (!fails) {
+                ConfirmAndFinish(d, main, "About to program the DO-ZAZ in Orvex 16 connected via Studio A Out with "
+                                          "Firmware Version 10");
+                return;
+            }
+            d.Click(main, IDC_UPDATE);
+            HWND box = d.WaitBox();
+            if (!box) return;
+            d.Answer(box, IDOK);
+            d.WaitGone(box);
+            box = d.WaitBox(120'000);
+            if (!box) return;
+            EXPECT_EQ(WindowText(box), "EEPROM Programming Failure");
+            EXPECT_EQ(Driver::BoxText(box), "DO-ZAZ Firmware Update Failed!");
+            d.Answer(box, IDOK);
+            d.WaitView(0);
+            d.Click(main, IDCANCEL);
+        });
+        EXPECT_TRUE(s.Logged(fails ? "its DO-ZAZ card boots firmware 5.30" : "its DO-ZAZ card boots firmware 10"))
+            << s.Log();
+    }
+}
+
 // ---- the templates as the running program shows them --------------------------
 
 struct Control {
