@@ -554,6 +554,13 @@ std::string HostPath(const std::string& path) {
 }  // namespace
 
 LibraryHandle LoadLibrary(const std::string& path) {
+    // A bare name is looked for where the system keeps its libraries, as
+    // Windows searches its own places for one (the DNS-SD library is bound so).
+    if (!path.empty() && path.find_first_of("/\\") == std::string::npos) {
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) t_lastError = kErrorModNotFound;
+        return library;
+    }
     const std::string host = HostPath(path);
     struct stat st{};
     if (host.empty() || stat(host.c_str(), &st) != 0) {
