@@ -65,7 +65,9 @@ int RunOrvexUpdate(const std::vector<std::string>& args, const COrvexUpdateApp::
         studio.Install();
         // An unattended run types what is printed on the unit, as its owner would.
         if (unattended)
-            dlg.SetSerialAnswerer([&](uint16_t connection, bool card) { return studio.SerialLabel(connection, card); });
+            dlg.SetSerialAnswerer([&](uint16_t connection, bool card) {
+                return studio.SerialLabel(studio.UnitOfConnection(connection), card);
+            });
     };
     hooks.afterWindow = [&] {
         studio.PowerCycleAndReport();

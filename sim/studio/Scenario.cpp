@@ -187,8 +187,17 @@ bool ReadCard(Reader& r, const toml::table& table, const std::string& prefix, Ca
 
 bool ReadUnit(Reader& r, const toml::table& table, const std::string& prefix, UnitSpec* unit) {
     if (!r.OnlyKeys(table, prefix,
-                    {"model", "port", "firmware", "running_bank", "pcb", "serial", "label", "card", "fault"}))
+                    {"model", "link", "port", "firmware", "running_bank", "pcb", "serial", "label", "card", "fault"}))
         return false;
+    if (const toml::node* node = table.get("link")) {
+        const auto word = node->value<std::string>();
+        if (node->is_string() && *word == "midi")
+            unit->link = UnitSpec::kMidi;
+        else if (node->is_string() && *word == "network")
+            unit->link = UnitSpec::kNetwork;
+        else
+            return r.Fail(node, prefix + "link", "must be \"midi\" or \"network\"");
+    }
     if (!Kind(r, table, prefix, "model", kModels, &unit->deviceId, &unit->variant) ||
         !r.Text(table, prefix, "port", &unit->port) || !r.Pcb(table, prefix, &unit->pcb) ||
         !r.Serial(table, prefix, &unit->serial) || !r.Serial(table, prefix, &unit->label, "label"))
@@ -275,6 +284,8 @@ bool ParseScenario(const std::string& text, const std::string& source, Scenario*
         unit.port = "Studio Port " + std::to_string(i + 1);
         const std::string prefix = "unit[" + std::to_string(i + 1) + "].";
         if (!ReadUnit(r, *list->get(i)->as_table(), prefix, &unit)) return false;
+        if (unit.link == UnitSpec::kNetwork && unit.card.kind != orvex::kXSlotVaVovuz)
+            return r.Fail(list->get(i), prefix + "link", "a unit on the network needs a VA-VOVUZ card: [unit.card] kind = \"VA-VOVUZ\"");
         s.units.push_back(unit);
     }
     *scenario = std::move(s);

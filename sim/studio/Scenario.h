@@ -32,6 +32,8 @@ struct CardSpec {
 };
 
 struct UnitSpec {
+    // MIDI ports, or the network through the unit's VA-VOVUZ card.
+    enum Link { kMidi, kNetwork } link = kMidi;
     std::string port;  // the MIDI port pair "<port> Out" and "<port> In"
     uint8_t deviceId = 38;
     uint8_t variant = 0;

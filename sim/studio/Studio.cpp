@@ -71,12 +71,18 @@ Studio::Studio(const Scenario& scenario) : scenario_(scenario) {
         case FaultSpec::kDropAnswer: placed.unit->DropResponse(plan.fault.at); break;
         default: break;
         }
-        placed.outPort = midi_.AddOutPort(plan.port + " Out");
-        placed.inPort = midi_.AddInPort(plan.port + " In");
-        midi_.Connect(placed.outPort, placed.inPort, placed.unit.get());
-        for (int port : {placed.outPort, placed.inPort}) {
-            midi_.SetByteRate(port, scenario_.bytesPerSecond);
-            midi_.SetLatency(port, scenario_.latencyMicros);
+        if (plan.link == UnitSpec::kNetwork) {
+            int n = 0;
+            for (const Placed& other : units_) n += other.networkIndex >= 0;
+            placed.networkIndex = n;
+        } else {
+            placed.outPort = midi_.AddOutPort(plan.port + " Out");
+            placed.inPort = midi_.AddInPort(plan.port + " In");
+            midi_.Connect(placed.outPort, placed.inPort, placed.unit.get());
+            for (int port : {placed.outPort, placed.inPort}) {
+                midi_.SetByteRate(port, scenario_.bytesPerSecond);
+                midi_.SetLatency(port, scenario_.latencyMicros);
+            }
         }
         placed.bootedRevision = placed.unit->RunningRevision(false);
         placed.bootedCardRevision = placed.unit->RunningRevision(true);
@@ -90,7 +96,8 @@ Studio::~Studio() { Uninstall(); }
 std::string Studio::Name(const Placed& placed) const {
     return std::string(orvex::ModelNameForDeviceID(placed.plan.variant == orvex::kDeviceOrvexN ? orvex::kDeviceOrvexN
                                                                                                : placed.plan.deviceId)) +
-           " on \"" + placed.plan.port + "\"";
+           (placed.networkIndex >= 0 ? " on the network (" + NetworkStudio::DeviceName(size_t(placed.networkIndex)) + ")"
+                                     : " on \"" + placed.plan.port + "\"");
 }
 
 void Studio::Install() {
@@ -100,16 +107,29 @@ void Studio::Install() {
     orvex::COrvexMIDI::SetWinMMApi(&VirtualMidi::Api());
     // Device N of the USB driver is the DO-ZAZ of the unit on MIDI connection N.
     std::vector<usbcard::StudioCard> cards;
-    for (const Placed& p : units_) cards.push_back({p.plan.card.firmware, p.plan.card.firmwareMinor, false});
+    std::vector<OrvexUnit*> networked;
+    for (const Placed& p : units_) {
+        if (p.plan.link == UnitSpec::kNetwork) {
+            networked.push_back(p.unit.get());
+            continue;
+        }
+        cards.push_back({p.plan.card.firmware, p.plan.card.firmwareMinor, false});
+    }
     usbcard::Config usb = usbcard::StudioConfig(cards);
-    for (size_t i = 0; i < units_.size() && i < usbcard::kMaxCards; ++i)
-        if (units_[i].plan.fault.kind == FaultSpec::kDownloadFails) {
+    for (const Placed& p : units_)
+        if (p.plan.fault.kind == FaultSpec::kDownloadFails) {
             usb.fault = usbcard::kFaultFailDuringDownload;
-            usb.faultAtBytes = units_[i].plan.fault.at;
+            usb.faultAtBytes = p.plan.fault.at;
         }
     usb_ = std::make_unique<usbcard::InProcessDriver>(usb);
-    for (size_t i = 0; i < units_.size(); ++i)
-        if (units_[i].plan.card.kind == orvex::kXSlotDoZaz) usb_->AttachUnit(uint32_t(i), *units_[i].unit);
+    for (size_t i = 0, midi = 0; i < units_.size(); ++i) {
+        if (units_[i].plan.link != UnitSpec::kMidi) continue;
+        if (units_[i].plan.card.kind == orvex::kXSlotDoZaz) usb_->AttachUnit(uint32_t(midi), *units_[i].unit);
+        ++midi;
+    }
+    std::string why;
+    if (!networked.empty() && !network_.Start(networked, &why))
+        OrvexLog("Simulated studio: the network cards cannot start: %s", why.c_str());
     plat::SetIdleHook([this] { Pump(); });
 
     OrvexLog("Simulated studio \"%s\": %s", scenario_.name.c_str(), scenario_.description.c_str());
@@ -123,11 +143,24 @@ void Studio::Install() {
                  unsigned{s.firmware[0]}, s.runningBank == 0 ? " (running)" : "", unsigned{s.firmware[1]},
                  s.runningBank == 1 ? " (running)" : "", PcbText(s.pcb).c_str(),
                  SerialText(s.serial, s.deviceId).c_str());
+        if (s.link == UnitSpec::kNetwork)
+            OrvexLog("Simulated studio: %s: on the network through its VA-VOVUZ card", Name(p).c_str());
         if (s.card.kind)
             OrvexLog("Simulated studio: %s: %s card, firmware %s, PCB %s, serial %s", Name(p).c_str(),
                      orvex::XSlotCardName(s.card.kind), CardVersion(s.card.firmware, s.card.firmwareMinor).c_str(),
                      PcbText(s.card.pcb).c_str(), SerialText(s.card.serial, s.card.kind).c_str());
     }
+}
+
+size_t Studio::UnitOfConnection(uint16_t connection) const {
+    // The program lists MIDI units when there are any, else the network's.
+    bool midi = false;
+    for (const Placed& p : units_) midi = midi || p.plan.link == UnitSpec::kMidi;
+    for (size_t i = 0, n = 0; i < units_.size(); ++i) {
+        if ((units_[i].plan.link == UnitSpec::kMidi) != midi) continue;
+        if (n++ == connection) return i;
+    }
+    return units_.size();
 }
 
 std::string Studio::SerialLabel(size_t i, bool card) const {
@@ -146,6 +179,7 @@ std::string Studio::SerialLabel(size_t i, bool card) const {
 void Studio::Uninstall() {
     if (!installed_) return;
     installed_ = false;
+    network_.Stop();
     usb_.reset();
     plat::SetIdleHook(nullptr);
     orvex::COrvexMIDI::SetWinMMApi(nullptr);
@@ -153,6 +187,7 @@ void Studio::Uninstall() {
 
 void Studio::Pump() {
     midi_.Pump();
+    network_.Pump();
     const uint64_t now = plat::ClockMicros();
     for (Placed& p : units_) {
         const FaultSpec& fault = p.plan.fault;

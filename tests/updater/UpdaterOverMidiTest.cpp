@@ -704,3 +704,36 @@ TEST_F(MidiStudioTest, OnlyAPacketsOwnAnswerCountsAsItsReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The network path: the unit behind its VA-VOVUZ card, found through the
+// DNS-SD stand-in and reached over real UDP on loopback.
+TEST_F(MidiStudioTest, AUnitAndItsVaVovuzCardAreUpdatedOverTheNetwork) {
+    Open(Scenario("va-vovuz-network"));
+    ASSERT_FALSE(surface.ended) << Log();
+    ASSERT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 connected via Velun (127.0.0.2)",
+                                                      "VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2)"}));
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    EXPECT_EQ(Unit().LastUpdate().written, 1660u);
+
+    Select(1);
+    EXPECT_EQ(Text(IDC_SERIAL), "1517060008");
+    EXPECT_EQ(Text(IDC_NEW_VERSION), "1.2");
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    EXPECT_TRUE(Unit().LastUpdate().card);
+    EXPECT_EQ(Unit().LastUpdate().written, 2664u);
+
+    studio->PowerCycleAndReport();
+    EXPECT_EQ(Unit().RunningRevision(false), 31);
+    EXPECT_EQ(Unit().RunningRevision(true), 1);
+    EXPECT_EQ(Unit().Register(20), 2);
+    const std::string log = Log();
+    EXPECT_NE(log.find("SelectXSlotFirmware 1"), std::string::npos);
+    EXPECT_EQ(log.find("SelectAlternateBank", log.find("SelectXSlotFirmware 1")), std::string::npos)
+        << "the card keeps one bank";
+}
+
+}  // namespace

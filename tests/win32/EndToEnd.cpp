@@ -528,6 +528,60 @@ TEST(EndToEnd, ADoZazOnACurrentUnitIsUpdatedOrSaysItFailed) {
     }
 }
 
+// Short images of their own (each carrying its revision where the unit reads
+// it) keep the run short: every exchange over the emulated network costs a
+// turn of the status wait.
+TEST(EndToEnd, AnOrvexAndItsVaVovuzCardAreUpdatedOverTheNetwork) {
+    const std::string studio =
+        std::string(kFastTimes) +
+        "[[unit]]\nlink = \"network\"\npcb = \"B\"\nserial = \"2612150140\"\n"
+        "[unit.card]\nkind = \"VA-VOVUZ\"\nfirmware = 1\nfirmware_minor = 1\nserial = \"1517060008\"\n";
+    struct Target {
+        const char* name;
+        const char* image;
+        uint8_t revision, minor;
+        int entry;
+        const char* confirmation;
+        const char* boots;
+    } targets[] = {
+        {"network", "OVF031B.BIN", 31, 0, 0,
+         "About to program the Orvex 16 connected via Velun (127.0.0.2) with Firmware Version 31",
+         "boots bank 2, firmware 31"},
+        {"network-card", "XCDNT0102NC.BIN", 1, 2, 1,
+         "About to program the VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2) with Firmware Version 1.2",
+         "its VA-VOVUZ card boots firmware 1.2"},
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        Session s(t.name);
+        std::vector<uint8_t> image(12'800, 0x3C);
+        image[0x110] = t.revision;
+        image[0x111] = t.minor;
+        WriteBytes(s.Path(t.image), image);
+        s.Scenario(studio);
+        s.Arg(s.Path(t.image));
+        s.Run([&t](Driver& d) {
+            HWND main = d.WaitView(0, 30'000);
+            if (!main) return;
+            ASSERT_EQ(d.ListCount(main), 2);
+            EXPECT_EQ(d.ListEntry(main, 0), "Orvex 16 connected via Velun (127.0.0.2)");
+            EXPECT_EQ(d.ListEntry(main, 1), "VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2)");
+            if (t.entry == 1) {
+                d.Select(main, 1);
+                for (int i = 0; i < 100 && d.Text(main, IDC_NEW_VERSION) != "1.2"; ++i) Sleep(20);
+                EXPECT_EQ(d.Text(main, IDC_NEW_VERSION), "1.2");
+            }
+            ConfirmAndFinish(d, main, t.confirmation);
+        });
+        EXPECT_TRUE(s.Logged("EEPROM Programming Success")) << s.Log();
+        EXPECT_TRUE(s.Logged("100 packets written and 100 verified"));
+        EXPECT_TRUE(s.Logged(t.boots));
+        if (t.entry == 1) {
+            EXPECT_TRUE(s.Logged("boots bank 1, firmware 28")) << "the converter is untouched";
+        }
+    }
+}
+
 // ---- the templates as the running program shows them --------------------------
 
 struct Control {
