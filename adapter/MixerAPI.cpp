@@ -53,8 +53,8 @@ namespace orvex {
 void CMixerAPI::SetLibraryApi(const LibraryApi* api) { g_libraries = api; }
 const LibraryApi& CMixerAPI::GetLibraryApi() { return g_libraries ? *g_libraries : kPlatformLibraries; }
 
-CMixerAPI::CMixerAPI() {
-    const LibraryApi& libraries = GetLibraryApi();
+CMixerAPI::CMixerAPI() : m_pLibraries(&GetLibraryApi()) {
+    const LibraryApi& libraries = *m_pLibraries;
     m_hLibrary = libraries.LoadLibrary(kDriverLibrary);
     if (m_hLibrary) {
         if (ResolveAll(kDriverNames, true)) {
@@ -74,7 +74,7 @@ CMixerAPI::CMixerAPI() {
 }
 
 bool CMixerAPI::ResolveAll(const char* const* names, bool countFirst) {
-    const LibraryApi& libraries = GetLibraryApi();
+    const LibraryApi& libraries = *m_pLibraries;
     void* addresses[9] = {};
     for (int i = 0; i < 9; ++i) {
         addresses[i] = libraries.GetProcAddress(m_hLibrary, names[i]);
@@ -117,7 +117,7 @@ void CMixerAPI::Forget() {
 }
 
 void CMixerAPI::Unbind() {
-    if (m_hLibrary) GetLibraryApi().FreeLibrary(m_hLibrary);
+    if (m_hLibrary) m_pLibraries->FreeLibrary(m_hLibrary);
     m_hLibrary = nullptr;
     Forget();
 }

@@ -61,6 +61,7 @@ private:
     bool ResolveAll(const char* const* names, bool countFirst);
     void Forget();
 
+    const mixer::LibraryApi* m_pLibraries;  // the loader that loaded m_hLibrary, for letting it go
     void* m_hLibrary = nullptr;
     uint8_t m_bBound = 0;
     uint8_t m_bDriverFirst = 1;

@@ -84,14 +84,15 @@ plat::FileHandle COrvexMixer::OpenDevice(uint32_t device) const {
 }
 
 void COrvexMixer::CloseDevice() {
-    if (m_hDevice != plat::kInvalidFile) GetDeviceApi().CloseHandle(m_hDevice);
+    if (m_hDevice != plat::kInvalidFile) m_pDevices->CloseHandle(m_hDevice);
     m_hDevice = plat::kInvalidFile;
+    m_pDevices = nullptr;
 }
 
 bool COrvexMixer::Request(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
     if (m_hDevice == plat::kInvalidFile) return false;
     uint32_t returned = 0;
-    return GetDeviceApi().DeviceIoControl(m_hDevice, code, in, inSize, out, outSize, &returned);
+    return m_pDevices->DeviceIoControl(m_hDevice, code, in, inSize, out, outSize, &returned);
 }
 
 bool COrvexMixer::ReadCounter(uint32_t* value) {
@@ -417,7 +418,10 @@ bool COrvexMixer::WaitForLock() {
 uint32_t COrvexMixer::PrepareForProgramming() {
     CloseDevice();
     uint32_t device = 0;
-    if (DeviceNumber(m_wSelected, &device)) m_hDevice = OpenDevice(device);
+    if (DeviceNumber(m_wSelected, &device)) {
+        m_pDevices = &GetDeviceApi();
+        m_hDevice = OpenDevice(device);
+    }
     if (m_hDevice == plat::kInvalidFile) {
         Fail("Unable to locate the Pelk driver!", "Unable to locate the Pelk driver!");
         return kStatusFailure;

@@ -195,6 +195,7 @@ private:
         m_AdapterDigIn1Status, m_AdapterDeviceID, m_AdapterFirmwareRev;
     std::array<uint8_t, adapter::kAdapterInfoSize> m_AdapterInfo{};
     plat::FileHandle m_hDevice = plat::kInvalidFile;
+    const adapter::DeviceApi* m_pDevices = nullptr;  // the table m_hDevice was opened through
     uint32_t m_dwLastSlowRead = 0;
     std::array<uint8_t, adapter::kStatusBlockSize> m_StatusBlock{};
     CMixerControl m_FastControls, m_SlowControls;

@@ -20,6 +20,7 @@ uint64_t Now() { return g_clock(); }
 
 struct Library {
     std::vector<std::unique_ptr<sim::OrvexUnit>> units;
+    std::vector<sim::OrvexUnit*> unitOfDevice;
     std::unique_ptr<sim::PelkDriver> driver;
     bool configured = false;
 };
@@ -37,6 +38,7 @@ int AddCard(const sim::AdapterCard::Config& card, const sim::OrvexUnit::Config* 
         converter = lib.units.back().get();
     }
     lib.driver->AddCard(card, converter);
+    lib.unitOfDevice.push_back(converter);
     return static_cast<int>(lib.driver->DeviceCount()) - 1;
 }
 
@@ -45,7 +47,28 @@ void Reset() {
     lib.driver = std::make_unique<sim::PelkDriver>(Now);
     lib.driver->Install();
     lib.units.clear();
+    lib.unitOfDevice.clear();
     lib.configured = true;
+}
+
+void AddDefaultCards() {
+    sim::AdapterCard::Config card;
+    sim::OrvexUnit::Config unit;
+    card.model = adapter::kModelTarselX;
+    card.slot = 3;
+    unit.deviceId = 38;
+    AddCard(card, &unit);
+    card.model = adapter::kModelTarselXR;
+    card.slot = 0;
+    card.bus = 2;
+    card.device = 0;
+    unit.deviceId = 39;
+    AddCard(card, &unit);
+    card.model = adapter::kModelTarsel;
+    card.firmware = 22;
+    card.slot = 5;
+    unit.deviceId = 49;
+    AddCard(card, &unit);
 }
 
 // The driver, with the default cards when nobody set any up.
@@ -53,23 +76,7 @@ sim::PelkDriver& Driver() {
     Library& lib = Lib();
     if (!lib.configured) {
         Reset();
-        sim::AdapterCard::Config card;
-        sim::OrvexUnit::Config unit;
-        card.model = adapter::kModelTarselX;
-        card.slot = 3;
-        unit.deviceId = 38;
-        AddCard(card, &unit);
-        card.model = adapter::kModelTarselXR;
-        card.slot = 0;
-        card.bus = 2;
-        card.device = 0;
-        unit.deviceId = 39;
-        AddCard(card, &unit);
-        card.model = adapter::kModelTarsel;
-        card.firmware = 22;
-        card.slot = 5;
-        unit.deviceId = 49;
-        AddCard(card, &unit);
+        AddDefaultCards();
     }
     lib.driver->Install();
     return *lib.driver;
@@ -106,13 +113,23 @@ PELK_EXPORT MMRESULT ORVEX_WINAPI PmixerSetControlDetails(HMIXER mixer, MIXERCON
     return Driver().SetControlDetails(mixer, details, flags);
 }
 
-PELK_EXPORT void PelkSimReset() { Reset(); }
+PELK_EXPORT void PelkSimReset(int defaults) {
+    Reset();
+    if (defaults) AddDefaultCards();
+}
 PELK_EXPORT int PelkSimAddCard(const sim::AdapterCard::Config* card, const sim::OrvexUnit::Config* unit) {
     if (!card) return -1;
     if (!Lib().configured) Reset();
     return AddCard(*card, unit);
 }
 PELK_EXPORT void PelkSimSetClock(uint64_t (*clock)()) { g_clock = clock ? clock : SteadyMicros; }
+PELK_EXPORT int PelkSimPowerCycle(int device) {
+    Driver();
+    Library& lib = Lib();
+    if (device < 0 || static_cast<size_t>(device) >= lib.unitOfDevice.size() || !lib.unitOfDevice[device]) return 0;
+    lib.unitOfDevice[device]->PowerCycle(Now());
+    return 1;
+}
 PELK_EXPORT intptr_t PelkSimCreateFile(const char* path) { return path ? Driver().CreateFile(path) : -1; }
 PELK_EXPORT int PelkSimDeviceIoControl(intptr_t device, uint32_t code, const void* in, uint32_t inSize, void* out,
                                        uint32_t outSize, uint32_t* returned) {
