@@ -9,7 +9,7 @@ namespace sim {
 
 AdapterStudio::AdapterStudio(const std::vector<AdapterCardSpec>& cards)
     : driver_(std::make_unique<PelkDriver>(plat::ClockMicros)) {
-    for (const AdapterCardSpec& spec : cards) driver_->AddCard(spec.card, spec.unit);
+    for (const AdapterCardSpec& entry : cards) driver_->AddCard(entry.card, entry.unit);
     driver_->Install();
     orvex::CMixerAPI::SetLibraryApi(&PelkDriver::Libraries());
     orvex::COrvexMixer::SetDeviceApi(&PelkDriver::Devices());

@@ -827,6 +827,30 @@ TEST_F(MixerTest, TheClockLoopTimesOutOnceThenTheSequenceGoesOn) {
     EXPECT_EQ((UnitAt(0).Register(3) >> 4) & 7, 5);
 }
 
+TEST_F(MixerTest, EachWaitOfThePreparationGivesUpAfterThreeSeconds) {
+    const struct {
+        const char* name;
+        std::function<void(sim::AdapterCard&)> fault;
+        uint64_t atLeast, below;  // microseconds
+    } rows[] = {
+        // the lock wait right after the clock loop
+        {"lock", [](sim::AdapterCard& c) { c.Fault().neverLocks = true; }, 3'000'000, 3'100'000},
+        // the first lock (250 ms), then the rate loop
+        {"rate", [](sim::AdapterCard& c) { c.Fault().rateCeilingHz = 96000; }, 3'250'000, 3'400'000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto mixer = Selected();
+        row.fault(CardAt(0));
+        const uint64_t start = plat::ClockMicros();
+        EXPECT_EQ(mixer->PrepareForProgramming(), kStatusFailure);
+        const uint64_t elapsed = plat::ClockMicros() - start;
+        EXPECT_GE(elapsed, row.atLeast);
+        EXPECT_LT(elapsed, row.below);
+        mixer.reset();
+    }
+}
+
 // ---- programming requests ----
 
 TEST_F(MixerTest, SelectXSlotFirmwareForgivesOnlyTheConverterItself) {
