@@ -127,6 +127,5 @@ struct DeviceApi {
                             uint32_t outSize, uint32_t* returned);
     bool (*CloseHandle)(plat::FileHandle device);
 };
-const DeviceApi& PlatformDevices();
 
 }  // namespace adapter

@@ -44,12 +44,6 @@ F As(void* address) {
 
 }  // namespace
 
-}  // namespace orvex
-
-const mixer::LibraryApi& mixer::PlatformLibraries() { return orvex::kPlatformLibraries; }
-
-namespace orvex {
-
 void CMixerAPI::SetLibraryApi(const LibraryApi* api) { g_libraries = api; }
 const LibraryApi& CMixerAPI::GetLibraryApi() { return g_libraries ? *g_libraries : kPlatformLibraries; }
 

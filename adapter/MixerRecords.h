@@ -192,6 +192,5 @@ struct LibraryApi {
     void* (*GetProcAddress)(void* library, const char* name);
     bool (*FreeLibrary)(void* library);
 };
-const LibraryApi& PlatformLibraries();
 
 }  // namespace mixer

@@ -51,12 +51,6 @@ MIXERLINEA LineByType(uint32_t componentType) {
 
 }  // namespace
 
-}  // namespace orvex
-
-const adapter::DeviceApi& adapter::PlatformDevices() { return orvex::kPlatformDevices; }
-
-namespace orvex {
-
 void COrvexMixer::SetDeviceApi(const adapter::DeviceApi* api) { g_devices = api; }
 const adapter::DeviceApi& COrvexMixer::GetDeviceApi() { return g_devices ? *g_devices : kPlatformDevices; }
 

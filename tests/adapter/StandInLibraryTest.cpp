@@ -118,6 +118,20 @@ TEST_F(StandInLibrary, CountsItsCardsAndDescribesThem) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(StandInLibrary, ThroughTheSystemTheCardsDeviceIsNotThere) {
+    // The program's own device path: CreateFile of "\\\\.\\C2Mixer0", which no system here has.
+    sim::StopUsingStandInDllDevices();
+    uint16_t count = 0;
+    auto mixer = Open(&count);
+    ASSERT_EQ(count, 2) << "the mixer functions still come from the library";
+    char text[256] = "x";
+    EXPECT_EQ(mixer->GetConnectionDescription(0, text, sizeof text, nullptr), orvex::kStatusFailure);
+    EXPECT_TRUE(boxes.empty()) << "a device that does not open is no reason for a box";
+    ASSERT_EQ(mixer->SelectConnection(0), kStatusSuccess);
+    EXPECT_EQ(mixer->PrepareForProgramming(), orvex::kStatusFailure);
+    EXPECT_EQ(boxes, std::vector<std::string>{"COrvexMixer: Unable to locate the Pelk driver!"});
+}
+
 TEST_F(StandInLibrary, CardsSetUpThroughTheLibrary) {
     reset(0);
     sim::AdapterCard::Config card;
