@@ -300,6 +300,9 @@ INSTANTIATE_TEST_SUITE_P(
                       card.Fault().failSkip = 1659;
                   },
                   false, "verify read", 0, {}},
+        // The card reads registers 128-255 with every status poll, so a lost answer costs nothing.
+        FaultCase{"ReadBackAnswerLostOnTheCable", [](auto&, auto& unit, auto&) { unit.DropReadBackAnswer(500); },
+                  true, "", 0, {}},
         FaultCase{"ReadBackCorrupted", [](auto&, auto& unit, auto&) { unit.CorruptReadBack(1234); }, false, "compare",
                   0, {}},
         FaultCase{"CompleteRequestFails",
