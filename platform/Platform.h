@@ -78,6 +78,12 @@ std::string GetModuleFileName();    // full path of the running program
 std::string GetCurrentDirectory();
 char PathSeparator();
 
+// ---- device requests -------------------------------------------------------
+// A buffered control request to a device opened with CreateFile (existing
+// device only). The posix layer has no such devices: it always fails.
+bool DeviceIoControl(FileHandle device, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* returned);
+
 // ---- LZ expansion (handles of the expansion library; negative = error) --
 int LZOpenFile(const std::string& path, bool createForWrite);
 long LZCopy(int source, int destination);
@@ -166,6 +172,8 @@ void RegCloseKey(RegistryKey key);
 // ---- libraries loaded at run time --------------------------------------------
 using LibraryHandle = void*;
 using ProcAddress = void (*)();
+// A bare file name is looked for beside the program first, as Windows does;
+// the posix layer then also takes "name.so" for a "name.dll".
 LibraryHandle LoadLibrary(const std::string& path);  // null when it cannot be loaded
 ProcAddress GetProcAddress(LibraryHandle library, const char* name);  // null when not exported
 bool FreeLibrary(LibraryHandle library);
