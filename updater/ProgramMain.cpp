@@ -6,11 +6,13 @@
 
 #include "platform/Platform.h"
 #include "sim/studio/Studio.h"
+#include "adapter/OrvexMixer.h"
 #include "unitcontrol/OrvexRemote.h"
 
 UnitControlFactories ProgramFactories() {
     UnitControlFactories factories;
-    // The adapter card's path joins here; until then discovery goes on to the remote path.
+    factories.adapter = [] { return std::make_unique<orvex::COrvexMixer>(); };
+    factories.adapterControl = orvex::ReadAdapterControl;
     factories.remote = [] { return std::make_unique<orvex::COrvexRemote>(); };
     factories.usbCard = [](COrvexMixerInterface& unit) -> orvex::IUsbCardAccess* {
         auto* remote = dynamic_cast<orvex::COrvexRemote*>(&unit);

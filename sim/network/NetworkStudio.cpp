@@ -16,7 +16,6 @@ bool NetworkStudio::Start(const std::vector<OrvexUnit*>& units, std::string* why
         Stop();
         return false;
     };
-    if (units.empty()) return fail("no unit given");
     if (units.size() > kMaxCards) return fail("at most 16 network cards");
     dnssd::Reset();
     installed_ = true;

@@ -41,6 +41,8 @@ public:
 
     // False with the reason when a unit carries no VA-VOVUZ card, there are
     // more than 16, or a card's ports cannot be bound; nothing stays started then.
+    // With no unit the stand-in is installed and advertises nothing: a studio
+    // without network units keeps the program off the machine's own network.
     bool Start(const std::vector<OrvexUnit*>& units, std::string* why);
     // Takes what has arrived at every card and sends what is due; from the idle hook.
     void Pump();

@@ -7,6 +7,7 @@
 
 #include "sim/OrvexUnit.h"
 #include "sim/VirtualMidi.h"
+#include "sim/adapter/AdapterStudio.h"
 #include "sim/network/NetworkStudio.h"
 #include "sim/usbcard/InProcess.h"
 #include "sim/studio/Scenario.h"
@@ -53,6 +54,7 @@ private:
         std::unique_ptr<OrvexUnit> unit;
         int outPort = -1, inPort = -1;
         int networkIndex = -1;  // its card's place among the network's
+        int adapterIndex = -1;  // its adapter card's place among the studio's
         uint8_t bootedRevision = 0, bootedCardRevision = 0, bootedCardMinor = 0;
         bool powerLost = false;
     };
@@ -66,6 +68,8 @@ private:
     std::unique_ptr<usbcard::InProcessDriver> usb_;
     // The VA-VOVUZ cards of the units on the network, and their advertisements.
     NetworkStudio network_;
+    // The adapter cards of the units cabled to one.
+    std::unique_ptr<AdapterStudio> adapter_;
     bool installed_ = false;
 };
 

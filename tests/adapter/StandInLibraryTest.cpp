@@ -221,3 +221,24 @@ TEST_F(StandInLibrary, AConverterBehindTheLibraryIsPreparedProgrammedAndBootsThe
 }
 
 }  // namespace
+
+#include "tests/support/RecorderSurface.h"
+#include "updater/ProgramMain.h"
+
+namespace {
+
+// The program's own discovery, with its own factories: the adapter card's
+// driver library is bound first, its converters counted and listed.
+TEST_F(StandInLibrary, TheProgramsDiscoveryListsTheCardsConverters) {
+    RecorderSurface surface;
+    COrvexUpdateDlg dlg("", ProgramFactories());
+    dlg.OnInitDialog(surface);
+    EXPECT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 on Pelk Tarsel-X in PCI Slot 3",
+                                                      "Orvex 8 on Pelk Tarsel-XR at Bus 2, Device 0"}));
+    dlg.OnDestroy();
+    orvex::LogClose();
+    const std::string log = ReadFileText(dir / "OrvexUpdate.log");
+    EXPECT_NE(log.find("Found Orvex Using Tarsel. Number Of Connections: 2"), std::string::npos) << log;
+}
+
+}  // namespace
