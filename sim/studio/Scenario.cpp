@@ -293,7 +293,13 @@ bool ParseScenario(const std::string& text, const std::string& source, Scenario*
     if (const toml::node* node = root.get("times")) {
         if (!node->is_table()) return r.Fail(node, "times", "must be a table [times]");
         const toml::table& times = *node->as_table();
-        if (!r.OnlyKeys(times, "times.", {"erase_ms", "packet_ms", "serial_store_ms", "report_interval_ms"}) ||
+        if (!r.OnlyKeys(times, "times.",
+                        {"erase_ms", "packet_ms", "serial_store_ms", "report_interval_ms", "usb_detach_ms",
+                         "usb_block_ms", "usb_manifest_ms", "usb_reattach_ms"}) ||
+            !r.Milliseconds(times, "times.", "usb_detach_ms", &s.usbDetachMicros) ||
+            !r.Milliseconds(times, "times.", "usb_block_ms", &s.usbBlockMicros) ||
+            !r.Milliseconds(times, "times.", "usb_manifest_ms", &s.usbManifestMicros) ||
+            !r.Milliseconds(times, "times.", "usb_reattach_ms", &s.usbReattachMicros) ||
             !r.Milliseconds(times, "times.", "erase_ms", &s.eraseMicros) ||
             !r.Milliseconds(times, "times.", "packet_ms", &s.packetMicros) ||
             !r.Milliseconds(times, "times.", "serial_store_ms", &s.serialStoreMicros) ||

@@ -67,6 +67,9 @@ struct Scenario {
     uint64_t packetMicros = 1'000;
     uint64_t serialStoreMicros = 40'000;
     uint64_t reportIntervalMicros = 20'000;
+    // A DO-ZAZ card's USB download: each step of the procedure, and each 256-byte block.
+    uint64_t usbDetachMicros = 300'000, usbBlockMicros = 20'000, usbManifestMicros = 1'500'000,
+             usbReattachMicros = 1'000'000;
     std::vector<UnitSpec> units;
 };
 

@@ -140,6 +140,10 @@ void Studio::Install() {
         }
     }
     usbcard::Config usb = usbcard::StudioConfig(cards);
+    usb.timing.detachMicros = scenario_.usbDetachMicros;
+    usb.timing.blockMicros = scenario_.usbBlockMicros;
+    usb.timing.manifestMicros = scenario_.usbManifestMicros;
+    usb.timing.reattachMicros = scenario_.usbReattachMicros;
     for (const Placed& p : units_)
         if (p.plan.fault.kind == FaultSpec::kDownloadFails) {
             usb.fault = usbcard::kFaultFailDuringDownload;

@@ -36,6 +36,9 @@ public:
     size_t UnitCount() const { return units_.size(); }
     OrvexUnit& Unit(size_t i) { return *units_.at(i).unit; }
     VirtualMidi& Midi() { return midi_; }
+    // Unit i's MIDI ports (-1 when it is not on MIDI).
+    int OutPort(size_t i) const { return units_.at(i).outPort; }
+    int InPort(size_t i) const { return units_.at(i).inPort; }
     // The unit of a connection of the program's transport (MIDI, else the network).
     size_t UnitOfConnection(uint16_t connection) const;
     // The serial number printed on unit `i` (or its card), as a person would
