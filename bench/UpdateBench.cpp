@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -33,6 +34,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Where each row's program log is kept (beside the JSON figures).
+std::string g_logDir = ".";
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -190,9 +194,16 @@ Result Program(const std::string& name, const std::string& path, const sim::Scen
             r.p99PacketMicros = Percentile(perPacket, 0.99);
         }
     }
+    if (!r.ok && !surface.boxes.empty()) {
+        r.note = surface.boxes.back().text;
+        std::replace(r.note.begin(), r.note.end(), '\n', ' ');
+    }
     dlg.OnDestroy();
     studio.Uninstall();
     orvex::LogClose();
+    std::error_code ignored;
+    std::filesystem::copy_file(dir.path + "/OrvexUpdate.log", g_logDir + "/" + name + ".log",
+                               std::filesystem::copy_options::overwrite_existing, ignored);
     unsetenv("TMPDIR");
     return r;
 }
@@ -211,6 +222,7 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--json")) jsonPath = argv[i + 1];
         if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
     }
+    g_logDir = std::filesystem::absolute(jsonPath).parent_path().string();
     plat::UseVirtualClock(false);
     InstallEmbeddedImages();
     plat::posix::SetString(IDS_ABOUTBOX, IDS_ABOUTBOX_TEXT);
