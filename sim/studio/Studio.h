@@ -45,6 +45,15 @@ public:
     // What each unit's update did, as the last report worded it.
     const std::vector<std::string>& Summaries() const { return summaries_; }
 
+    // The emulated drivers in front of unit `i`, for tests that add faults:
+    // its MIDI ports (-1 when it is not on MIDI), its network card, its adapter card.
+    int OutPort(size_t i) const { return units_.at(i).outPort; }
+    int InPort(size_t i) const { return units_.at(i).inPort; }
+    VelunCard& NetworkCard(size_t i) { return network_.Card(size_t(units_.at(i).networkIndex)); }
+    AdapterCard& AdapterCardOf(size_t i) { return adapter_->Card(uint32_t(units_.at(i).adapterIndex)); }
+    // The USB audio driver of the DO-ZAZ cards (once installed).
+    usbcard::InProcessDriver& Usb() { return *usb_; }
+
     // Everything due by the clock's present time, faults included.
     void Pump();
 
