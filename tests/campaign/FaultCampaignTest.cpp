@@ -4,11 +4,15 @@
 // one randomized fault. Every run must end in a reported failure or in a
 // success whose bank holds exactly the image; the running firmware must boot
 // after a power cycle; and a clean retry on the same unit must succeed.
+// The unit acknowledges no command: a completion command that is changed or
+// lost on the way leaves a reported success whose unit holds the image but
+// boots its old firmware. Such runs are counted apart ("unconfirmed"); they
+// must keep the running bank intact and boot it, and their retry must succeed.
 //
 //   ORVEX_CAMPAIGN_RUNS=n     updates per path (default 200)
 //   ORVEX_CAMPAIGN_SEED=s     replays the one run of that seed on every path
 //   ORVEX_CAMPAIGN_BASE=b     seeds from b on (default 1; "random": a new base each time)
-//   ORVEX_CAMPAIGN_PATH=name  only this path (midi, network, adapter, do-zaz)
+//   ORVEX_CAMPAIGN_PATH=name  only this path (midi, network, net-card, adapter, do-zaz)
 //   ORVEX_CAMPAIGN_VERBOSE=0  no line for every run
 #include <gtest/gtest.h>
 
@@ -40,8 +44,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class Path { kMidi, kNetwork, kAdapter, kDoZaz };
-constexpr const char* kPathNames[] = {"midi", "network", "adapter", "do-zaz"};
+// The network path serves two targets: the unit, and the VA-VOVUZ card itself.
+enum class Path { kMidi, kNetwork, kNetworkCard, kAdapter, kDoZaz, kCount };
+constexpr const char* kPathNames[] = {"midi", "network", "net-card", "adapter", "do-zaz"};
+bool Networked(Path path) { return path == Path::kNetwork || path == Path::kNetworkCard; }
+// The target is the card in the unit's XSlot.
+bool CardTarget(Path path) { return path == Path::kNetworkCard || path == Path::kDoZaz; }
 
 enum class Fault {
     kCorruptAnswer,
@@ -144,6 +152,10 @@ struct Attempt {
     uint32_t at = 0;         // packet, byte or datagram the fault aims at
     uint64_t micros = 0;     // a delay
     bool failed = false;     // the window reported a failure
+    // Reported a success, but the completion command never reached the unit
+    // (changed or lost on the way; the unit acknowledges no command): it holds
+    // the image and boots its old firmware.
+    bool unconfirmed = false;
     std::string failure;     // the first failure text
 };
 
@@ -191,11 +203,12 @@ protected:
         u.firmware = {kOldRevision, kOldRevision};
         u.runningBank = runningBank;
         u.pcb = 2;
-        u.serial = blankSerial ? 0 : 0x26000000u | (12u << 20) | (15u << 12) | 123u;
+        u.serial = blankSerial && !CardTarget(path) ? 0 : 0x26000000u | (12u << 20) | (15u << 12) | 123u;
         u.label = 0x26000000u | (12u << 20) | (15u << 12) | 124u;
-        if (path == Path::kNetwork) {
+        if (Networked(path)) {
             u.link = sim::UnitSpec::kNetwork;
-            u.card = {orvex::kXSlotVaVovuz, 1, 1, 0, 0x15000000u | (1u << 20) | (1u << 18) | (6u << 12) | 8u, 0};
+            const uint32_t cardSerial = 0x15000000u | (1u << 20) | (1u << 18) | (6u << 12);
+            u.card = {orvex::kXSlotVaVovuz, 1, 1, 0, blankSerial && CardTarget(path) ? 0 : cardSerial | 8u, cardSerial | 9u};
         } else if (path == Path::kAdapter) {
             u.link = sim::UnitSpec::kAdapter;
         } else if (path == Path::kDoZaz) {
@@ -218,7 +231,7 @@ protected:
         dlg->SetSerialAnswerer([this](uint16_t, bool card) { return studio->SerialLabel(0, card); });
         dlg->OnInitDialog(*surface);
         if (surface->ended) return false;
-        if (path == Path::kDoZaz) {
+        if (CardTarget(path)) {
             surface->selection = 1;
             dlg->OnCommand(IDC_UNITS, plat::kCbnSelChange);
             if (surface->ended) return false;
@@ -243,7 +256,7 @@ protected:
         if (path == Path::kMidi) {
             t.answers = studio->Midi().CableBytes(studio->InPort(0));
             t.requests = studio->Midi().CableBytes(studio->OutPort(0));
-        } else if (path == Path::kNetwork) {
+        } else if (Networked(path)) {
             t.answers = studio->NetworkCard(0).Datagrams(sim::VelunCard::Way::kToComputer);
             t.requests = studio->NetworkCard(0).Datagrams(sim::VelunCard::Way::kToUnit);
         } else if (path == Path::kAdapter) {
@@ -270,7 +283,7 @@ protected:
                 studio->Midi().ClearFaults(port);
                 studio->Midi().Plug(port);
             }
-        } else if (path == Path::kNetwork) {
+        } else if (Networked(path)) {
             studio->NetworkCard(0).ClearFaults();
         } else if (path == Path::kAdapter) {
             studio->AdapterCardOf(0).Fault() = {};
@@ -369,7 +382,7 @@ protected:
                 } else if (path == Path::kMidi) {
                     studio->Midi().Unplug(studio->OutPort(0));
                     studio->Midi().Unplug(studio->InPort(0));
-                } else if (path == Path::kNetwork) {
+                } else if (Networked(path)) {
                     studio->NetworkCard(0).SetUnplugged(true);
                 } else if (path == Path::kAdapter) {
                     studio->AdapterCardOf(0).Fault().failAllAfter = studio->AdapterCardOf(0).Requests();
@@ -393,7 +406,7 @@ protected:
             if (run.fault == Fault::kDelayAnswer) midi.DelayBytes(port, run.at, count, run.micros);
             else if (run.fault == Fault::kCorruptAnswer || run.fault == Fault::kCorruptRequest) midi.CorruptBytes(port, run.at, 1, mask);
             else midi.DropBytes(port, run.at, count);
-        } else if (path == Path::kNetwork) {
+        } else if (Networked(path)) {
             sim::VelunCard& card = studio->NetworkCard(0);
             const auto way = answers ? sim::VelunCard::Way::kToComputer : sim::VelunCard::Way::kToUnit;
             const uint32_t datagrams = std::min<uint32_t>(count, 3);
@@ -454,13 +467,18 @@ protected:
         if (path == Path::kDoZaz) {
             image[kRevisionOffset] = 10;
             image[kRevisionOffset + 1] = 0;
+        } else if (path == Path::kNetworkCard) {
+            image[kRevisionOffset] = 1;
+            image[kRevisionOffset + 1] = 2;
         } else {
             image[kRevisionOffset] = kNewRevision;
         }
         return image;
     }
     std::string WriteImage(Path path, const Bytes& image) {
-        const std::string name = path == Path::kDoZaz ? "XCUSB10V00.BIN" : "OVF031B.BIN";
+        const std::string name = path == Path::kDoZaz          ? "XCUSB10V00.BIN"
+                                 : path == Path::kNetworkCard ? "XCDNT0102NC.BIN"
+                                                              : "OVF031B.BIN";
         const std::string file = dir / name;
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
@@ -485,19 +503,16 @@ protected:
     };
     Target Snapshot(Path path) {
         Target t;
-        t.runningBank = Unit().RunningBank();
-        if (path == Path::kDoZaz) {
-            t.revision = Unit().RunningRevision(true);
-            t.minor = Unit().Register(20);
-        } else {
-            t.running = Unit().Flash(false, t.runningBank);
-            t.revision = Unit().RunningRevision(false);
-        }
+        const bool card = CardTarget(path);
+        t.runningBank = card ? Unit().CardRunningBank() : Unit().RunningBank();
+        if (path != Path::kDoZaz) t.running = Unit().Flash(card, t.runningBank);
+        t.revision = Unit().RunningRevision(card);
+        t.minor = Unit().Register(20);
         return t;
     }
 
     // After a success: the written bank holds exactly the image, and the
-    // unit boots it after a power cycle.
+    // target boots it after a power cycle.
     void ExpectBootsImage(Path path, const Bytes& image, const Target& before, const std::string& where) {
         if (path == Path::kDoZaz) {
             EXPECT_TRUE(studio->Usb().Emulated().CardImage(0) == image) << where << ": the card took another image";
@@ -506,35 +521,37 @@ protected:
             EXPECT_EQ(Unit().Register(20), 0) << where;
             return;
         }
+        const bool card = CardTarget(path);
         const uint8_t written = uint8_t(1 - before.runningBank);
-        EXPECT_TRUE(Unit().Flash(false, written) == Written(image, Unit().Flash(false, written).size()))
+        EXPECT_TRUE(Unit().Flash(card, written) == Written(image, Unit().Flash(card, written).size()))
             << where << ": the written bank does not hold the image";
-        EXPECT_TRUE(Unit().Flash(false, before.runningBank) == before.running) << where << ": the running bank changed";
+        EXPECT_TRUE(Unit().Flash(card, before.runningBank) == before.running) << where << ": the running bank changed";
         studio->PowerCycleAndReport();
-        EXPECT_EQ(Unit().RunningBank(), written) << where;
-        EXPECT_EQ(Unit().RunningRevision(false), kNewRevision) << where;
+        EXPECT_EQ(card ? Unit().CardRunningBank() : Unit().RunningBank(), written) << where;
+        EXPECT_EQ(Unit().RunningRevision(card), card ? 1 : kNewRevision) << where;
+        if (card) EXPECT_EQ(Unit().Register(20), 2) << where;
     }
 
     // After a failure: the running firmware is untouched and boots again.
     void ExpectBootsOld(Path path, const Target& before, const std::string& where) {
-        if (path == Path::kDoZaz) {
+        const bool card = CardTarget(path);
+        if (path == Path::kDoZaz)
             EXPECT_TRUE(studio->Usb().Emulated().CardImage(0).empty()) << where << ": the card took the image";
-            studio->PowerCycleAndReport();
-            EXPECT_EQ(Unit().RunningRevision(true), before.revision) << where;
-            EXPECT_EQ(Unit().Register(20), before.minor) << where;
-            return;
-        }
-        EXPECT_TRUE(Unit().Flash(false, before.runningBank) == before.running) << where << ": the running bank changed";
+        else
+            EXPECT_TRUE(Unit().Flash(card, before.runningBank) == before.running) << where << ": the running bank changed";
         studio->PowerCycleAndReport();
-        EXPECT_EQ(Unit().RunningBank(), before.runningBank) << where;
-        EXPECT_EQ(Unit().RunningRevision(false), before.revision) << where;
+        if (path != Path::kDoZaz)
+            EXPECT_EQ(card ? Unit().CardRunningBank() : Unit().RunningBank(), before.runningBank) << where;
+        EXPECT_EQ(Unit().RunningRevision(card), before.revision) << where;
+        EXPECT_EQ(Unit().Register(20), before.minor) << where;
     }
 
-    // The serial word the unit holds in registers 12-15, without its device ID.
-    uint32_t StoredSerial() {
+    // The serial word the unit holds in registers 12-15 (its card's: 28-31), without its device ID.
+    uint32_t StoredSerial(Path path) {
         sim::OrvexUnit& u = Unit();
-        const uint32_t week = u.Register(12) & 0x3F, yearBits = u.Register(13);
-        const uint32_t number = u.Register(14) | ((u.Register(15) & 0x0F) << 8);
+        const uint16_t base = CardTarget(path) ? 28 : 12;
+        const uint32_t week = u.Register(base) & 0x3F, yearBits = u.Register(base + 1);
+        const uint32_t number = u.Register(base + 2) | ((u.Register(base + 3) & 0x0F) << 8);
         return ((yearBits & 0x0F) << 20) | (((yearBits >> 4) & 0x03) << 18) | (week << 12) | number;
     }
 
@@ -575,11 +592,12 @@ protected:
             if (run.fault == Fault::kSerialStoreFails) {
                 EXPECT_EQ(run.failure, "Wait for WriteSerialNumber Failed!\n\nPGMERR") << where;
             } else if (run.fault == Fault::kSerialRefused) {
-                EXPECT_TRUE(run.failure == "WriteSerialNumber Timeout!" || run.failure == "COrvexMixer::WriteSerialNumber Timeout!")
+                EXPECT_TRUE(run.failure == "WriteSerialNumber Timeout!" || run.failure == "WriteXSlotSerialNumber Timeout!" ||
+                            run.failure == "COrvexMixer::WriteSerialNumber Timeout!")
                     << where << ": " << run.failure;
             }
             ExpectBootsOld(path, before, where);
-            EXPECT_EQ(StoredSerial(), 0u) << where << ": a serial number was stored";
+            EXPECT_EQ(StoredSerial(path), 0u) << where << ": a serial number was stored";
         } else {
             EXPECT_TRUE(run.fault != Fault::kSerialRefused && run.fault != Fault::kSerialStoreFails)
                 << where << ": a serial number that was never stored was accepted\n" << BoxTexts();
@@ -596,13 +614,27 @@ protected:
             }
             if (updated) {
                 // Over MIDI and the network nothing else carries the packet: a pass would be a stale buffer's.
-                EXPECT_FALSE(run.fault == Fault::kLostReadBack && (path == Path::kMidi || path == Path::kNetwork))
+                EXPECT_FALSE(run.fault == Fault::kLostReadBack && (path == Path::kMidi || Networked(path)))
                     << where << ": a packet passed whose read-back never arrived";
                 EXPECT_FALSE(reported) << where;
                 EXPECT_EQ(g_cancels, 0) << where;
-                ExpectBootsImage(path, image, before, where);
-                if (serialFault)
-                    EXPECT_EQ(StoredSerial(), MakeScenario(path, 0, true).units[0].label & 0x00FFFFFF) << where;
+                // What is still on its way to the unit arrives first.
+                plat::AdvanceVirtualClock(50'000);
+                studio->Pump();
+                run.unconfirmed = path != Path::kDoZaz && !Unit().LastUpdate().completed;
+                if (run.unconfirmed) {
+                    const bool card = CardTarget(path);
+                    const uint8_t written = uint8_t(1 - before.runningBank);
+                    EXPECT_TRUE(Unit().Flash(card, written) == Written(image, Unit().Flash(card, written).size()))
+                        << where << ": the written bank does not hold the image";
+                    ExpectBootsOld(path, before, where);
+                } else {
+                    ExpectBootsImage(path, image, before, where);
+                }
+                if (serialFault) {
+                    const sim::UnitSpec spec = MakeScenario(path, 0, true).units[0];
+                    EXPECT_EQ(StoredSerial(path), (CardTarget(path) ? spec.card.label : spec.label) & 0x00FFFFFF) << where;
+                }
             } else {
                 EXPECT_TRUE(reported) << where << ": a failed update said nothing\n" << BoxTexts();
                 EXPECT_TRUE(surface->visible[IDC_UPDATE]) << where << ": back to the Ready view";
@@ -645,7 +677,7 @@ std::string Escaped(const std::string& text) {
 }
 
 struct Tally {
-    uint32_t runs = 0, failed = 0, recovered = 0;
+    uint32_t runs = 0, failed = 0, recovered = 0, unconfirmed = 0;
 };
 
 TEST_F(FaultCampaign, EveryPathFailsSafelyAndRecovers) {
@@ -660,44 +692,66 @@ TEST_F(FaultCampaign, EveryPathFailsSafelyAndRecovers) {
                                                                           : EnvNumber("ORVEX_CAMPAIGN_BASE", 1);
     std::map<std::pair<int, int>, Tally> table;
     const auto started = std::chrono::steady_clock::now();
-    for (int p = 0; p < 4; ++p) {
+    for (int p = 0; p < int(Path::kCount); ++p) {
         const Path path = Path(p);
         if (onlyPath && *onlyPath && std::string(onlyPath) != kPathNames[p]) continue;
         const Traffic traffic = Calibrate(path);
         ASSERT_TRUE(path == Path::kDoZaz || traffic.answers > 0) << "the clean update on " << kPathNames[p] << " must work first";
         const uint32_t count = onlySeed && *onlySeed ? 1 : runs;
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t seed = base + i * 4 + uint32_t(p);
+            const uint32_t seed = onlySeed && *onlySeed ? base : base + i * uint32_t(Path::kCount) + uint32_t(p);
             const bool failedBefore = HasFailure();
             const Attempt run = RunOne(path, seed, traffic);
             if (verbose || onlySeed)
                 std::printf("campaign: %s seed %u %s at %u %llu us: %s\n", kPathNames[p], seed, kFaultNames[int(run.fault)],
                             run.at, static_cast<unsigned long long>(run.micros),
-                            run.failed ? Escaped(run.failure).c_str() : "recovered");
+                            run.failed        ? Escaped(run.failure).c_str()
+                            : run.unconfirmed ? "success reported, completion lost: old firmware boots"
+                                              : "recovered");
             Tally& t = table[{p, int(run.fault)}];
             ++t.runs;
-            (run.failed ? t.failed : t.recovered)++;
+            (run.failed ? t.failed : run.unconfirmed ? t.unconfirmed : t.recovered)++;
             if (!failedBefore && HasFailure())
                 std::printf("campaign: FAILED run: ORVEX_CAMPAIGN_SEED=%u ORVEX_CAMPAIGN_PATH=%s (%s, at %u, %llu us)\n",
                             seed, kPathNames[p], kFaultNames[int(run.fault)], run.at,
                             static_cast<unsigned long long>(run.micros));
-            if (HasFailure() && i > 20) break;  // enough to go on
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("campaign: seed base %u (ORVEX_CAMPAIGN_SEED=<seed> replays one run; path p of run i has seed base+4i+p)\n",
+    std::printf("campaign: seed base %u (ORVEX_CAMPAIGN_SEED=<seed> replays one run; path p of run i has seed base+5i+p)\n",
                 base);
-    std::printf("%-9s %-24s %6s %8s %10s\n", "path", "fault", "runs", "failed", "recovered");
+    std::printf("%-9s %-24s %6s %8s %10s %12s\n", "path", "fault", "runs", "failed", "recovered", "unconfirmed");
     Tally total;
     for (const auto& [key, t] : table) {
-        std::printf("%-9s %-24s %6u %8u %10u\n", kPathNames[key.first], kFaultNames[key.second], t.runs, t.failed,
-                    t.recovered);
+        std::printf("%-9s %-24s %6u %8u %10u %12u\n", kPathNames[key.first], kFaultNames[key.second], t.runs, t.failed,
+                    t.recovered, t.unconfirmed);
         total.runs += t.runs;
         total.failed += t.failed;
         total.recovered += t.recovered;
+        total.unconfirmed += t.unconfirmed;
     }
-    std::printf("%-9s %-24s %6u %8u %10u\ncampaign: %.1f s\n", "all", "", total.runs, total.failed, total.recovered,
-                seconds);
+    std::printf("%-9s %-24s %6u %8u %10u %12u\ncampaign: %.1f s\n", "all", "", total.runs, total.failed,
+                total.recovered, total.unconfirmed, seconds);
+}
+
+// Runs the campaign has found, kept as they went.
+TEST_F(FaultCampaign, RunsKeptFromEarlierCampaigns) {
+    struct Case {
+        Path path;
+        uint32_t seed;
+        Fault fault;
+        bool failed, unconfirmed;
+    } cases[] = {
+        // A changed byte in the completion command on the Tarsel card's cable.
+        {Path::kAdapter, 204, Fault::kCorruptRequest, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(kPathNames[int(c.path)]) + " seed " + std::to_string(c.seed));
+        const Attempt run = RunOne(c.path, c.seed, Calibrate(c.path));
+        EXPECT_EQ(run.fault, c.fault);
+        EXPECT_EQ(run.failed, c.failed);
+        EXPECT_EQ(run.unconfirmed, c.unconfirmed);
+    }
 }
 
 }  // namespace
