@@ -616,6 +616,8 @@ protected:
                 // Over MIDI and the network nothing else carries the packet: a pass would be a stale buffer's.
                 EXPECT_FALSE(run.fault == Fault::kLostReadBack && (path == Path::kMidi || Networked(path)))
                     << where << ": a packet passed whose read-back never arrived";
+                EXPECT_FALSE(run.fault == Fault::kPgmErr || run.fault == Fault::kTxErr || run.fault == Fault::kWrongReadBack)
+                    << where << ": the unit's own error was passed over";
                 EXPECT_FALSE(reported) << where;
                 EXPECT_EQ(g_cancels, 0) << where;
                 // What is still on its way to the unit arrives first.
@@ -636,6 +638,12 @@ protected:
                     EXPECT_EQ(StoredSerial(path), (CardTarget(path) ? spec.card.label : spec.label) & 0x00FFFFFF) << where;
                 }
             } else {
+                // Faults the unit reports for itself name themselves.
+                const char* named = run.fault == Fault::kPgmErr        ? "Wait for Write Firmware Packet Failed!\n\nPGMERR"
+                                    : run.fault == Fault::kTxErr         ? "Wait for Write Firmware Packet Failed!\n\nTXERR"
+                                    : run.fault == Fault::kWrongReadBack ? "Firmware Verify Failed!"
+                                                                         : nullptr;
+                if (named) EXPECT_EQ(run.failure, named) << where;
                 EXPECT_TRUE(reported) << where << ": a failed update said nothing\n" << BoxTexts();
                 EXPECT_TRUE(surface->visible[IDC_UPDATE]) << where << ": back to the Ready view";
                 EXPECT_EQ(g_cancels, path == Path::kDoZaz ? 0 : 1) << where;
