@@ -634,8 +634,8 @@ protected:
                     ExpectBootsImage(path, image, before, where);
                 }
                 if (serialFault) {
-                    const sim::UnitSpec spec = MakeScenario(path, 0, true).units[0];
-                    EXPECT_EQ(StoredSerial(path), (CardTarget(path) ? spec.card.label : spec.label) & 0x00FFFFFF) << where;
+                    const sim::UnitSpec plan = MakeScenario(path, 0, true).units[0];
+                    EXPECT_EQ(StoredSerial(path), (CardTarget(path) ? plan.card.label : plan.label) & 0x00FFFFFF) << where;
                 }
             } else {
                 // Faults the unit reports for itself name themselves.
