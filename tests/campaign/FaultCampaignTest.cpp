@@ -36,6 +36,7 @@
 #include "tests/support/EmbeddedImages.h"
 #include "tests/support/RecorderSurface.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/BankImage.h"
 #include "unitcontrol/OrvexRemote.h"
 #include "updater/OrvexUpdateDlg.h"
 #include "updater/ProgramMain.h"
@@ -106,16 +107,6 @@ const std::vector<Fault>& FaultsOf(Path path) {
 constexpr uint32_t kPackets = 32;
 constexpr uint32_t kRevisionOffset = sim::Studio::kRevisionOffset;
 constexpr uint8_t kOldRevision = 28, kNewRevision = 31;
-
-// What a bank holds after an image went into it: the image, the zeros that
-// padded its last packet, erased flash behind.
-Bytes Written(const Bytes& image, size_t flashSize) {
-    Bytes flash(flashSize, 0xFF);
-    const size_t padded = (image.size() + 127) / 128 * 128;
-    std::fill(flash.begin(), flash.begin() + long(padded), 0);
-    std::copy(image.begin(), image.end(), flash.begin());
-    return flash;
-}
 
 // The program's unit-control paths, counting the window's calls of CancelProgramming.
 int g_cancels = 0;

@@ -15,6 +15,7 @@
 #include "tests/support/EmbeddedImages.h"
 #include "tests/support/RecorderSurface.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/BankImage.h"
 #include "transport/OrvexMIDI.h"
 #include "unitcontrol/OrvexRemote.h"
 #include "updater/OrvexUpdateDlg.h"
@@ -33,16 +34,6 @@ Bytes RawImage(const std::string& name) { return ReadBytes(std::string(ORVEX_RAW
 void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// What a bank must hold after an image was written into it: the image, the
-// zeros that padded its last packet, and erased flash after that.
-Bytes Written(const Bytes& image, size_t flashSize) {
-    Bytes flash(flashSize, 0xFF);
-    const size_t padded = (image.size() + 127) / 128 * 128;
-    std::fill(flash.begin(), flash.begin() + long(padded), 0);
-    std::copy(image.begin(), image.end(), flash.begin());
-    return flash;
 }
 
 class MidiStudioTest : public ::testing::Test {
