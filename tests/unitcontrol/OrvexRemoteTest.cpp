@@ -408,9 +408,9 @@ TEST_F(RemoteTest, SerialNumbersThatReadBackLateOrNeverAreConfirmedOrTimedOut) {
         {"unit, slow", false, 1'500'000, 0, nullptr, nullptr},
         {"card, slow", true, 1'500'000, 0, nullptr, nullptr},
         {"unit, refuses", false, sim::OrvexUnit::kNever, 1, "COrvexRemote: WriteSerialNumber Timeout!",
-         "WriteSerialNumber: Timeout! (MAX_SN_RETIRES)\n"},
+         "WriteSerialNumber: Timeout! (MAX_SN_RETIRES)"},
         {"card, refuses", true, sim::OrvexUnit::kNever, 1, "COrvexRemote: WriteXSlotSerialNumber Timeout!",
-         "WriteXSlotSerialNumber: Timeout! (MAX_SN_RETIRES)\n"},
+         "WriteXSlotSerialNumber: Timeout! (MAX_SN_RETIRES)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
