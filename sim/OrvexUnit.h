@@ -134,6 +134,7 @@ public:
     // Inspection for tests.
     uint8_t Register(uint16_t reg) const { return reg < kRegisterCount ? regs_[reg] : 0; }
     uint8_t RunningBank() const { return unit_.running; }
+    uint8_t RunningBank(bool card) const { return card ? card_.running : unit_.running; }
     bool BankValid(bool card, uint8_t bank) const;
     // Bytes of a bank, for checking that it was (not) touched.
     const std::vector<uint8_t>& Flash(bool card, uint8_t bank) const;
