@@ -1,7 +1,6 @@
 #include "sim/studio/Scenario.h"
 
-#define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
+#include "sim/studio/Toml.h"
 
 #include <cstdio>
 #include <fstream>
@@ -53,7 +52,8 @@ public:
         if (!node) return true;
         if (!node->is_number()) return Fail(node, prefix + key, "must be a number of milliseconds");
         const double ms = node->is_integer() ? double(*node->value<int64_t>()) : *node->value<double>();
-        if (ms < 0 || ms > 600'000) return Fail(node, prefix + key, "must be from 0 to 600000");
+        // Written so that nan fails too: it compares false with everything.
+        if (!(ms >= 0 && ms <= 600'000)) return Fail(node, prefix + key, "must be from 0 to 600000");
         *micros = static_cast<uint64_t>(ms * 1000.0 + 0.5);
         return true;
     }

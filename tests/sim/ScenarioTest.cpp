@@ -126,6 +126,11 @@ TEST(Scenario, ABadFileIsReportedWithItsLineAndKey) {
         {"[[unit]]\n[unit.fault]\nkind = \"smoke\"\n", "s.toml:3: unit[1].fault.kind: must be"},
         {"[link]\npacing = \"fast\"\n[[unit]]\n", "s.toml:2: link.pacing: must be \"unpaced\", \"din\""},
         {"[times]\nerase_ms = -1\n[[unit]]\n", "s.toml:2: times.erase_ms: must be from 0 to 600000"},
+        {"[link]\nlatency_ms = nan\n[[unit]]\n", "s.toml:2: link.latency_ms: must be from 0 to 600000"},
+        {"[times]\npacket_ms = -nan\n[[unit]]\n", "s.toml:2: times.packet_ms: must be from 0 to 600000"},
+        // Letters outside ASCII where the parser looks for whitespace (toml++ 3.3.0 once took a wrong turn there).
+        {"[[unit]]\nport = \"A\"\xc3\xa9\n", "s.toml:2: "},
+        {"\xd0\x96on = \"o\"\n", "s.toml:1: "},
         {"[times]\nreport_interval_ms = 0\n[[unit]]\n", "s.toml:2: times.report_interval_ms: must be above 0"},
         {"[[unit]]\nport = 5\n", "s.toml:2: unit[1].port: must be a text in quotes"},
         {"[[unit]\n", "s.toml:1: "},
@@ -137,6 +142,16 @@ TEST(Scenario, ABadFileIsReportedWithItsLineAndKey) {
         EXPECT_FALSE(sim::ParseScenario(c.text, "s.toml", &s, &error)) << c.text;
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " -> " << error;
     }
+}
+
+TEST(Scenario, TextsOutsideAsciiAreKept) {
+    sim::Scenario s;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("description = \"Caf\xc3\xa9 \xd0\x96\"\n[[unit]]\nport = \"\xce\xa3tudio\" # \xc3\xa9\n",
+                                   "s.toml", &s, &error))
+        << error;
+    EXPECT_EQ(s.description, "Caf\xc3\xa9 \xd0\x96");
+    EXPECT_EQ(s.units[0].port, "\xce\xa3tudio");
 }
 
 TEST(Scenario, AFileIsReadByPathAndAMissingOneNamesTheBuiltIns) {
