@@ -2,7 +2,8 @@
 # Installs every Debian 12 package the build, the tests and the main job need.
 set -e
 packages="cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  mingw-w64-tools wine wine64 wine32:i386 xvfb xauth imagemagick file python3 libtomlplusplus-dev"
+  mingw-w64-tools wine wine64 wine32:i386 xvfb xauth imagemagick file python3 libtomlplusplus-dev
+  clang libclang-rt-14-dev"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 missing=""

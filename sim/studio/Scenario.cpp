@@ -39,11 +39,13 @@ public:
                  int64_t* out) {
         const toml::node* node = table.get(key);
         if (!node) return true;
-        const auto value = node->value<int64_t>();
-        if (!node->is_integer() || !value) return Fail(node, prefix + key, "must be a whole number");
-        if (*value < low || *value > high)
+        // Only an integer is read as one: toml++ 3.3.0 converts a float such as
+        // 1e300 to an integer with a cast that is undefined when it does not fit.
+        if (!node->is_integer()) return Fail(node, prefix + key, "must be a whole number");
+        const int64_t value = node->as_integer()->get();
+        if (value < low || value > high)
             return Fail(node, prefix + key, "must be from " + std::to_string(low) + " to " + std::to_string(high));
-        *out = *value;
+        *out = value;
         return true;
     }
 
@@ -197,9 +199,9 @@ bool ReadUnit(Reader& r, const toml::table& table, const std::string& prefix, Un
         const toml::array* banks = node->as_array();
         bool ok = banks && banks->size() == 2;
         for (size_t b = 0; ok && b < 2; ++b) {
-            const auto v = banks->get(b)->value<int64_t>();
-            ok = banks->get(b)->is_integer() && v && *v >= 0 && *v <= 63;
-            if (ok) unit->firmware[b] = uint8_t(*v);
+            const toml::value<int64_t>* v = banks->get(b)->as_integer();  // a float is no revision (see Integer)
+            ok = v && v->get() >= 0 && v->get() <= 63;
+            if (ok) unit->firmware[b] = uint8_t(v->get());
         }
         if (!ok) return r.Fail(node, prefix + "firmware", "must be two revisions from 0 to 63: [bank 1, bank 2]");
     }
