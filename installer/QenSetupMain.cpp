@@ -1,12 +1,13 @@
-// The driver installer. For now it writes its banner and exit line; the
-// installation steps come later on top of the shared log and the embedded-file
-// extraction in its installer form.
-#include "common/Log.h"
+// QenSetup.exe: the installer on the system's own services.
+#include "installer/win32/QenWin32.h"
 
-int main() {
+#include "common/Log.h"
+#include "installer/QenSetup.h"
+#include "installer/win32/QenSystemWin32.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int showCommand) {
     orvex::LogSetProgram(orvex::LogProgram::QenSetup);
-    OrvexLog("Pelk Driver Install Built: Nov 22 2019 12:59:24 Version 2.00 Build 24b");
-    orvex::LogExitLine();
-    orvex::LogClose();
-    return 0;
+    CQenSystemWin32 system;
+    CQenSetupApp app(system);
+    return app.Run(commandLine ? commandLine : "", showCommand);
 }

@@ -78,6 +78,12 @@ std::string GetModuleFileName();    // full path of the running program
 std::string GetCurrentDirectory();
 char PathSeparator();
 
+// ---- device requests -------------------------------------------------------
+// A buffered control request to a device opened with CreateFile (existing
+// device only). The posix layer has no such devices: it always fails.
+bool DeviceIoControl(FileHandle device, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* returned);
+
 // ---- LZ expansion (handles of the expansion library; negative = error) --
 int LZOpenFile(const std::string& path, bool createForWrite);
 long LZCopy(int source, int destination);
@@ -166,8 +172,98 @@ void RegCloseKey(RegistryKey key);
 // ---- libraries loaded at run time --------------------------------------------
 using LibraryHandle = void*;
 using ProcAddress = void (*)();
+// A bare file name is looked for beside the program first, as Windows does;
+// the posix layer then also takes "name.so" for a "name.dll".
 LibraryHandle LoadLibrary(const std::string& path);  // null when it cannot be loaded
 ProcAddress GetProcAddress(LibraryHandle library, const char* name);  // null when not exported
 bool FreeLibrary(LibraryHandle library);
+
+// ---- UDP sockets over IPv4 (Winsock's calls and semantics) ------------------
+// The system's socket handle: SOCKET on Windows, a descriptor elsewhere. The
+// DNS-SD client hands out the same type, so its table uses this one too.
+#if defined(_WIN32)
+using Socket = uintptr_t;
+#else
+using Socket = int;
+#endif
+inline constexpr Socket kInvalidSocket = static_cast<Socket>(~static_cast<Socket>(0));
+inline constexpr int kSocketError = -1;
+inline constexpr int kAfInet = 2, kSockDgram = 2, kIpprotoUdp = 17;
+inline constexpr long kFionbio = static_cast<long>(0x8004667EUL);
+inline constexpr uint32_t kInaddrAny = 0;
+// Winsock error codes; posix errors are mapped onto them.
+enum WsaError : int {
+    kWsaEInterrupted = 10004, kWsaEBadF = 10009, kWsaEInval = 10022, kWsaEMFile = 10024,
+    kWsaEWouldBlock = 10035, kWsaENotSock = 10038, kWsaEMsgSize = 10040, kWsaEAfNoSupport = 10047,
+    kWsaEAddrInUse = 10048, kWsaEAddrNotAvail = 10049, kWsaENetUnreach = 10051, kWsaEConnReset = 10054,
+    kWsaENoBufs = 10055, kWsaEHostUnreach = 10065, kWsaNotInitialised = 10093,
+};
+
+// Address and port in network byte order.
+struct SockAddrIn {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+// Winsock's fd_set layout with room for 1024 sockets.
+inline constexpr uint32_t kFdSetSize = 1024;
+struct FdSet {
+    uint32_t fd_count = 0;
+    Socket fd_array[kFdSetSize];
+};
+struct TimeVal {
+    long tv_sec;
+    long tv_usec;
+};
+
+// The socket layer counts its start-ups; version is MAKEWORD(major, minor).
+int WSAStartup(uint16_t version, uint16_t* started);  // 0 or a WsaError
+int WSACleanup();                                      // 0, or kSocketError (kWsaNotInitialised when not started)
+int WSAGetLastError();
+Socket socket(int af, int type, int protocol);
+int ioctlsocket(Socket s, long command, uint32_t* argument);  // FIONBIO only
+int bind(Socket s, const SockAddrIn& local);
+int getsockname(Socket s, SockAddrIn* local);
+int sendto(Socket s, const void* data, int length, int flags, const SockAddrIn& to);
+// A datagram longer than the buffer fails with kWsaEMsgSize (its bytes are lost).
+int recv(Socket s, void* buffer, int length, int flags);
+int recvfrom(Socket s, void* buffer, int length, int flags, SockAddrIn* from);
+// The address a datagram was sent to (IP_PKTINFO, read with WSARecvMsg): a
+// system may bind a loopback address to the whole interface (Wine does), and
+// one socket then takes datagrams for several addresses.
+int EnablePacketInfo(Socket s);
+int WSARecvMsg(Socket s, void* buffer, int length, SockAddrIn* from, uint32_t* destination);
+// Leaves in each set the sockets that are ready; null timeout waits for ever.
+// A wait runs the idle hook afterwards, as Sleep does; under the virtual clock
+// the wait advances the clock at once instead of passing.
+int select(FdSet* readSet, FdSet* writeSet, const TimeVal* timeout);
+bool WSAFDIsSet(Socket s, const FdSet* set);  // __WSAFDIsSet
+int closesocket(Socket s);
+
+// Byte order and dotted text, as Winsock's helpers.
+inline uint16_t htons(uint16_t v) {
+    const uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    uint16_t r;
+    __builtin_memcpy(&r, b, 2);
+    return r;
+}
+inline uint16_t ntohs(uint16_t v) { return htons(v); }
+inline uint32_t htonl(uint32_t v) {
+    const uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v)};
+    uint32_t r;
+    __builtin_memcpy(&r, b, 4);
+    return r;
+}
+inline uint32_t ntohl(uint32_t v) { return htonl(v); }
+const char* inet_ntoa(uint32_t address);   // a buffer of this thread's, until the next call
+uint32_t inet_addr(const char* text);      // 0xFFFFFFFF (INADDR_NONE) for a malformed text
+
+// One row of the IPv4 address table (GetIpAddrTable): interface index, address and mask in network order.
+struct IpAddrRow {
+    uint32_t index;
+    uint32_t address;
+    uint32_t mask;
+};
+bool GetIpAddrTable(std::vector<IpAddrRow>* rows);
 
 }  // namespace plat

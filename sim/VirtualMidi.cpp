@@ -217,6 +217,10 @@ const std::vector<std::vector<uint8_t>>& VirtualMidi::SentBlocks(int outPort) co
     const Port* p = PortById(outPort);
     return p ? p->sent : none;
 }
+uint64_t VirtualMidi::CableBytes(int port) const {
+    const Port* p = PortById(port);
+    return p ? p->position : 0;
+}
 uint32_t VirtualMidi::CallCount(Call call, int port) const {
     const Port* p = PortById(port);
     return p ? p->calls[static_cast<int>(call)] : 0;

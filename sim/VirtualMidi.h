@@ -102,6 +102,8 @@ public:
     int OpenHandles() const;
     int QueuedHeaders(int port) const;  // buffers the driver holds for a port (-1: all)
     uint64_t LostBytes(int inPort) const;
+    // Bytes that have entered a port's cable (output: towards the unit; input: from it).
+    uint64_t CableBytes(int port) const;
 
     // ---- the table's entry points (called through Api()) ----
     struct Handle;

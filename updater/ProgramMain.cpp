@@ -6,11 +6,13 @@
 
 #include "platform/Platform.h"
 #include "sim/studio/Studio.h"
+#include "adapter/OrvexMixer.h"
 #include "unitcontrol/OrvexRemote.h"
 
 UnitControlFactories ProgramFactories() {
     UnitControlFactories factories;
-    // The adapter card's path joins here; until then discovery goes on to the remote path.
+    factories.adapter = [] { return std::make_unique<orvex::COrvexMixer>(); };
+    factories.adapterControl = orvex::ReadAdapterControl;
     factories.remote = [] { return std::make_unique<orvex::COrvexRemote>(); };
     factories.usbCard = [](COrvexMixerInterface& unit) -> orvex::IUsbCardAccess* {
         auto* remote = dynamic_cast<orvex::COrvexRemote*>(&unit);
@@ -65,7 +67,9 @@ int RunOrvexUpdate(const std::vector<std::string>& args, const COrvexUpdateApp::
         studio.Install();
         // An unattended run types what is printed on the unit, as its owner would.
         if (unattended)
-            dlg.SetSerialAnswerer([&](uint16_t connection, bool card) { return studio.SerialLabel(connection, card); });
+            dlg.SetSerialAnswerer([&](uint16_t connection, bool card) {
+                return studio.SerialLabel(studio.UnitOfConnection(connection), card);
+            });
     };
     hooks.afterWindow = [&] {
         studio.PowerCycleAndReport();

@@ -333,6 +333,13 @@ std::string GetCurrentDirectory() {
 
 char PathSeparator() { return '/'; }
 
+// ---- device requests ---------------------------------------------------------
+bool DeviceIoControl(FileHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t* returned) {
+    if (returned) *returned = 0;
+    t_lastError = 1;  // ERROR_INVALID_FUNCTION
+    return false;
+}
+
 // ---- LZ expansion ------------------------------------------------------------
 namespace {
 struct LzHandle {
@@ -554,6 +561,25 @@ std::string HostPath(const std::string& path) {
 }  // namespace
 
 LibraryHandle LoadLibrary(const std::string& path) {
+    // A bare name is looked for beside the program first (also as "name.so" for
+    // a "name.dll"), then where the system keeps its libraries, as Windows
+    // searches (the adapter driver's DLL and the DNS-SD library are bound so).
+    if (!path.empty() && path.find_first_of("/\\") == std::string::npos) {
+        const std::string exe = GetModuleFileName();
+        const size_t cut = exe.find_last_of('/');
+        const std::string dir = cut == std::string::npos ? std::string("./") : exe.substr(0, cut + 1);
+        std::vector<std::string> beside{dir + path};
+        if (path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".dll") == 0)
+            beside.push_back(dir + path.substr(0, path.size() - 4) + ".so");
+        for (const std::string& candidate : beside) {
+            struct stat st{};
+            if (stat(candidate.c_str(), &st) != 0) continue;
+            if (void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
+        }
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) t_lastError = kErrorModNotFound;
+        return library;
+    }
     const std::string host = HostPath(path);
     struct stat st{};
     if (host.empty() || stat(host.c_str(), &st) != 0) {

@@ -143,6 +143,15 @@ std::string GetCurrentDirectory() {
 
 char PathSeparator() { return '\\'; }
 
+bool DeviceIoControl(FileHandle device, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* returned) {
+    DWORD n = 0;
+    BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(in), inSize, out, outSize,
+                                &n, nullptr);
+    if (returned) *returned = n;
+    return ok != FALSE;
+}
+
 int LZOpenFile(const std::string& path, bool createForWrite) {
     OFSTRUCT ofs{};
     WORD style = createForWrite ? (OF_CREATE | OF_READWRITE | OF_SHARE_EXCLUSIVE) : (OF_READ | OF_SHARE_EXCLUSIVE);

@@ -154,6 +154,7 @@ bool ReadFault(Reader& r, const toml::table& table, const std::string& prefix, F
         {"fail-packet", FaultSpec::kFailPacket}, {"corrupt-read-back", FaultSpec::kCorruptReadBack},
         {"drop-answer", FaultSpec::kDropAnswer}, {"silent-after", FaultSpec::kSilentAfter},
         {"power-loss", FaultSpec::kPowerLoss}, {"download-fails", FaultSpec::kDownloadFails},
+        {"clock-stuck", FaultSpec::kClockStuck}, {"never-locks", FaultSpec::kNeverLocks},
     };
     std::string kind;
     if (!r.Text(table, prefix, "kind", &kind)) return false;
@@ -166,7 +167,7 @@ bool ReadFault(Reader& r, const toml::table& table, const std::string& prefix, F
     if (!found)
         return r.Fail(table.get("kind") ? table.get("kind") : &table, prefix + "kind",
                       "must be \"fail-packet\", \"corrupt-read-back\", \"drop-answer\", \"silent-after\", "
-                      "\"power-loss\" or \"download-fails\"");
+                      "\"power-loss\", \"download-fails\", \"clock-stuck\" or \"never-locks\"");
     int64_t at = 0;
     if (!r.Integer(table, prefix, "at", 0, 1'000'000, &at)) return false;
     fault->at = uint32_t(at);
@@ -187,10 +188,47 @@ bool ReadCard(Reader& r, const toml::table& table, const std::string& prefix, Ca
     return true;
 }
 
+constexpr Named kAdapters[] = {
+    {"Tarsel", 36, 0}, {"Tarsel-R", 37, 0}, {"Tarsel-X", 40, 0}, {"Tarsel-XR", 41, 0}, {"Tarsel-XL", 48, 0},
+};
+
+bool ReadAdapter(Reader& r, const toml::table& table, const std::string& prefix, AdapterSpec* adapter) {
+    if (!r.OnlyKeys(table, prefix, {"model", "firmware", "bus", "device", "slot", "lock_ms"})) return false;
+    uint8_t model = uint8_t(adapter->model);
+    int64_t firmware = adapter->firmware, bus = adapter->bus, device = adapter->device, slot = adapter->slot;
+    if (!Kind(r, table, prefix, "model", kAdapters, &model, nullptr) ||
+        !r.Integer(table, prefix, "firmware", 0, 65535, &firmware) || !r.Integer(table, prefix, "bus", 0, 255, &bus) ||
+        !r.Integer(table, prefix, "device", 0, 31, &device) || !r.Integer(table, prefix, "slot", 0, 255, &slot) ||
+        !r.Milliseconds(table, prefix, "lock_ms", &adapter->lockMicros))
+        return false;
+    adapter->model = model;
+    adapter->firmware = uint16_t(firmware);
+    adapter->bus = uint16_t(bus);
+    adapter->device = uint16_t(device);
+    adapter->slot = uint32_t(slot);
+    return true;
+}
+
 bool ReadUnit(Reader& r, const toml::table& table, const std::string& prefix, UnitSpec* unit) {
     if (!r.OnlyKeys(table, prefix,
-                    {"model", "port", "firmware", "running_bank", "pcb", "serial", "label", "card", "fault"}))
+                    {"model", "link", "port", "firmware", "running_bank", "pcb", "serial", "label", "card", "fault",
+                     "adapter"}))
         return false;
+    if (const toml::node* node = table.get("link")) {
+        const auto word = node->value<std::string>();
+        if (node->is_string() && *word == "midi")
+            unit->link = UnitSpec::kMidi;
+        else if (node->is_string() && *word == "network")
+            unit->link = UnitSpec::kNetwork;
+        else if (node->is_string() && *word == "adapter")
+            unit->link = UnitSpec::kAdapter;
+        else
+            return r.Fail(node, prefix + "link", "must be \"midi\", \"network\" or \"adapter\"");
+    }
+    if (const toml::node* node = table.get("adapter")) {
+        if (!node->is_table()) return r.Fail(node, prefix + "adapter", "must be a table [unit.adapter]");
+        if (!ReadAdapter(r, *node->as_table(), prefix + "adapter.", &unit->adapter)) return false;
+    }
     if (!Kind(r, table, prefix, "model", kModels, &unit->deviceId, &unit->variant) ||
         !r.Text(table, prefix, "port", &unit->port) || !r.Pcb(table, prefix, &unit->pcb) ||
         !r.Serial(table, prefix, &unit->serial) || !r.Serial(table, prefix, &unit->label, "label"))
@@ -257,7 +295,13 @@ bool ParseScenario(const std::string& text, const std::string& source, Scenario*
     if (const toml::node* node = root.get("times")) {
         if (!node->is_table()) return r.Fail(node, "times", "must be a table [times]");
         const toml::table& times = *node->as_table();
-        if (!r.OnlyKeys(times, "times.", {"erase_ms", "packet_ms", "serial_store_ms", "report_interval_ms"}) ||
+        if (!r.OnlyKeys(times, "times.",
+                        {"erase_ms", "packet_ms", "serial_store_ms", "report_interval_ms", "usb_detach_ms",
+                         "usb_block_ms", "usb_manifest_ms", "usb_reattach_ms"}) ||
+            !r.Milliseconds(times, "times.", "usb_detach_ms", &s.usbDetachMicros) ||
+            !r.Milliseconds(times, "times.", "usb_block_ms", &s.usbBlockMicros) ||
+            !r.Milliseconds(times, "times.", "usb_manifest_ms", &s.usbManifestMicros) ||
+            !r.Milliseconds(times, "times.", "usb_reattach_ms", &s.usbReattachMicros) ||
             !r.Milliseconds(times, "times.", "erase_ms", &s.eraseMicros) ||
             !r.Milliseconds(times, "times.", "packet_ms", &s.packetMicros) ||
             !r.Milliseconds(times, "times.", "serial_store_ms", &s.serialStoreMicros) ||
@@ -277,6 +321,8 @@ bool ParseScenario(const std::string& text, const std::string& source, Scenario*
         unit.port = "Studio Port " + std::to_string(i + 1);
         const std::string prefix = "unit[" + std::to_string(i + 1) + "].";
         if (!ReadUnit(r, *list->get(i)->as_table(), prefix, &unit)) return false;
+        if (unit.link == UnitSpec::kNetwork && unit.card.kind != orvex::kXSlotVaVovuz)
+            return r.Fail(list->get(i), prefix + "link", "a unit on the network needs a VA-VOVUZ card: [unit.card] kind = \"VA-VOVUZ\"");
         s.units.push_back(unit);
     }
     *scenario = std::move(s);

@@ -18,6 +18,8 @@ struct FaultSpec {
         kSilentAfter,      // the unit stops answering after `at` status requests
         kPowerLoss,        // the power goes after packet `at` is written
         kDownloadFails,    // the DO-ZAZ card's USB download fails once `at` bytes are done
+        kClockStuck,       // adapter: the converter never takes the clock source it is given
+        kNeverLocks,       // adapter: the converter's digital input never locks
     } kind = kNone;
     uint32_t at = 0;
 };
@@ -31,7 +33,19 @@ struct CardSpec {
     uint32_t label = 0;   // the number printed on the card; 0: none given
 };
 
+// The Tarsel adapter card a unit is cabled to.
+struct AdapterSpec {
+    uint16_t model = 40;  // Tarsel-X
+    uint16_t firmware = 23;
+    uint16_t bus = 2, device = 0;
+    uint32_t slot = 3;  // 0: the driver knows no slot
+    uint64_t lockMicros = 250'000;
+};
+
 struct UnitSpec {
+    // MIDI ports, the network through the unit's VA-VOVUZ card, or an adapter card.
+    enum Link { kMidi, kNetwork, kAdapter } link = kMidi;
+    AdapterSpec adapter;
     std::string port;  // the MIDI port pair "<port> Out" and "<port> In"
     uint8_t deviceId = 38;
     uint8_t variant = 0;
@@ -53,6 +67,9 @@ struct Scenario {
     uint64_t packetMicros = 1'000;
     uint64_t serialStoreMicros = 40'000;
     uint64_t reportIntervalMicros = 20'000;
+    // A DO-ZAZ card's USB download: each step of the procedure, and each 256-byte block.
+    uint64_t usbDetachMicros = 300'000, usbBlockMicros = 20'000, usbManifestMicros = 1'500'000,
+             usbReattachMicros = 1'000'000;
     std::vector<UnitSpec> units;
 };
 

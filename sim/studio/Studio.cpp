@@ -71,12 +71,22 @@ Studio::Studio(const Scenario& scenario) : scenario_(scenario) {
         case FaultSpec::kDropAnswer: placed.unit->DropResponse(plan.fault.at); break;
         default: break;
         }
-        placed.outPort = midi_.AddOutPort(plan.port + " Out");
-        placed.inPort = midi_.AddInPort(plan.port + " In");
-        midi_.Connect(placed.outPort, placed.inPort, placed.unit.get());
-        for (int port : {placed.outPort, placed.inPort}) {
-            midi_.SetByteRate(port, scenario_.bytesPerSecond);
-            midi_.SetLatency(port, scenario_.latencyMicros);
+        if (plan.link == UnitSpec::kNetwork) {
+            int n = 0;
+            for (const Placed& other : units_) n += other.networkIndex >= 0;
+            placed.networkIndex = n;
+        } else if (plan.link == UnitSpec::kAdapter) {
+            int n = 0;
+            for (const Placed& other : units_) n += other.adapterIndex >= 0;
+            placed.adapterIndex = n;
+        } else {
+            placed.outPort = midi_.AddOutPort(plan.port + " Out");
+            placed.inPort = midi_.AddInPort(plan.port + " In");
+            midi_.Connect(placed.outPort, placed.inPort, placed.unit.get());
+            for (int port : {placed.outPort, placed.inPort}) {
+                midi_.SetByteRate(port, scenario_.bytesPerSecond);
+                midi_.SetLatency(port, scenario_.latencyMicros);
+            }
         }
         placed.bootedRevision = placed.unit->RunningRevision(false);
         placed.bootedCardRevision = placed.unit->RunningRevision(true);
@@ -90,7 +100,9 @@ Studio::~Studio() { Uninstall(); }
 std::string Studio::Name(const Placed& placed) const {
     return std::string(orvex::ModelNameForDeviceID(placed.plan.variant == orvex::kDeviceOrvexN ? orvex::kDeviceOrvexN
                                                                                                : placed.plan.deviceId)) +
-           " on \"" + placed.plan.port + "\"";
+           (placed.networkIndex >= 0   ? " on the network (" + NetworkStudio::DeviceName(size_t(placed.networkIndex)) + ")"
+            : placed.adapterIndex >= 0 ? " on adapter card " + std::to_string(placed.adapterIndex + 1)
+                                       : " on \"" + placed.plan.port + "\"");
 }
 
 void Studio::Install() {
@@ -100,16 +112,52 @@ void Studio::Install() {
     orvex::COrvexMIDI::SetWinMMApi(&VirtualMidi::Api());
     // Device N of the USB driver is the DO-ZAZ of the unit on MIDI connection N.
     std::vector<usbcard::StudioCard> cards;
-    for (const Placed& p : units_) cards.push_back({p.plan.card.firmware, p.plan.card.firmwareMinor, false});
+    std::vector<OrvexUnit*> networked;
+    std::vector<AdapterCardSpec> adapters;
+    for (const Placed& p : units_) {
+        if (p.plan.link == UnitSpec::kNetwork) networked.push_back(p.unit.get());
+        if (p.plan.link == UnitSpec::kAdapter) {
+            AdapterCardSpec a;
+            a.card.model = p.plan.adapter.model;
+            a.card.firmware = p.plan.adapter.firmware;
+            a.card.bus = p.plan.adapter.bus;
+            a.card.device = p.plan.adapter.device;
+            a.card.slot = p.plan.adapter.slot;
+            a.card.lockMicros = p.plan.adapter.lockMicros;
+            a.unit = p.unit.get();
+            adapters.push_back(a);
+        }
+        if (p.plan.link == UnitSpec::kMidi) cards.push_back({p.plan.card.firmware, p.plan.card.firmwareMinor, false});
+    }
+    // Every driver the program binds is the studio's, even with no unit behind it.
+    {
+        adapter_ = std::make_unique<AdapterStudio>(adapters);
+        for (const Placed& p : units_) {
+            if (p.adapterIndex < 0) continue;
+            AdapterCard::Faults& f = adapter_->Card(uint32_t(p.adapterIndex)).Fault();
+            f.clockStuck = p.plan.fault.kind == FaultSpec::kClockStuck;
+            f.neverLocks = p.plan.fault.kind == FaultSpec::kNeverLocks;
+        }
+    }
     usbcard::Config usb = usbcard::StudioConfig(cards);
-    for (size_t i = 0; i < units_.size() && i < usbcard::kMaxCards; ++i)
-        if (units_[i].plan.fault.kind == FaultSpec::kDownloadFails) {
+    usb.timing.detachMicros = scenario_.usbDetachMicros;
+    usb.timing.blockMicros = scenario_.usbBlockMicros;
+    usb.timing.manifestMicros = scenario_.usbManifestMicros;
+    usb.timing.reattachMicros = scenario_.usbReattachMicros;
+    for (const Placed& p : units_)
+        if (p.plan.fault.kind == FaultSpec::kDownloadFails) {
             usb.fault = usbcard::kFaultFailDuringDownload;
-            usb.faultAtBytes = units_[i].plan.fault.at;
+            usb.faultAtBytes = p.plan.fault.at;
         }
     usb_ = std::make_unique<usbcard::InProcessDriver>(usb);
-    for (size_t i = 0; i < units_.size(); ++i)
-        if (units_[i].plan.card.kind == orvex::kXSlotDoZaz) usb_->AttachUnit(uint32_t(i), *units_[i].unit);
+    for (size_t i = 0, midi = 0; i < units_.size(); ++i) {
+        if (units_[i].plan.link != UnitSpec::kMidi) continue;
+        if (units_[i].plan.card.kind == orvex::kXSlotDoZaz) usb_->AttachUnit(uint32_t(midi), *units_[i].unit);
+        ++midi;
+    }
+    std::string why;
+    if (!network_.Start(networked, &why))
+        OrvexLog("Simulated studio: the network cards cannot start: %s", why.c_str());
     plat::SetIdleHook([this] { Pump(); });
 
     OrvexLog("Simulated studio \"%s\": %s", scenario_.name.c_str(), scenario_.description.c_str());
@@ -123,11 +171,32 @@ void Studio::Install() {
                  unsigned{s.firmware[0]}, s.runningBank == 0 ? " (running)" : "", unsigned{s.firmware[1]},
                  s.runningBank == 1 ? " (running)" : "", PcbText(s.pcb).c_str(),
                  SerialText(s.serial, s.deviceId).c_str());
+        if (s.link == UnitSpec::kNetwork)
+            OrvexLog("Simulated studio: %s: on the network through its VA-VOVUZ card", Name(p).c_str());
+        if (s.link == UnitSpec::kAdapter)
+            OrvexLog("Simulated studio: %s: adapter card model %u, firmware %u, bus %u device %u slot %u",
+                     Name(p).c_str(), unsigned{s.adapter.model}, unsigned{s.adapter.firmware},
+                     unsigned{s.adapter.bus}, unsigned{s.adapter.device}, s.adapter.slot);
         if (s.card.kind)
             OrvexLog("Simulated studio: %s: %s card, firmware %s, PCB %s, serial %s", Name(p).c_str(),
                      orvex::XSlotCardName(s.card.kind), CardVersion(s.card.firmware, s.card.firmwareMinor).c_str(),
                      PcbText(s.card.pcb).c_str(), SerialText(s.card.serial, s.card.kind).c_str());
     }
+}
+
+size_t Studio::UnitOfConnection(uint16_t connection) const {
+    // The program lists adapter units when there are any, else MIDI units, else the network's.
+    bool midi = false, adapter = false;
+    for (const Placed& p : units_) {
+        midi = midi || p.plan.link == UnitSpec::kMidi;
+        adapter = adapter || p.plan.link == UnitSpec::kAdapter;
+    }
+    const UnitSpec::Link listed = adapter ? UnitSpec::kAdapter : midi ? UnitSpec::kMidi : UnitSpec::kNetwork;
+    for (size_t i = 0, n = 0; i < units_.size(); ++i) {
+        if (units_[i].plan.link != listed) continue;
+        if (n++ == connection) return i;
+    }
+    return units_.size();
 }
 
 std::string Studio::SerialLabel(size_t i, bool card) const {
@@ -146,6 +215,8 @@ std::string Studio::SerialLabel(size_t i, bool card) const {
 void Studio::Uninstall() {
     if (!installed_) return;
     installed_ = false;
+    adapter_.reset();
+    network_.Stop();
     usb_.reset();
     plat::SetIdleHook(nullptr);
     orvex::COrvexMIDI::SetWinMMApi(nullptr);
@@ -153,6 +224,7 @@ void Studio::Uninstall() {
 
 void Studio::Pump() {
     midi_.Pump();
+    network_.Pump();
     const uint64_t now = plat::ClockMicros();
     for (Placed& p : units_) {
         const FaultSpec& fault = p.plan.fault;

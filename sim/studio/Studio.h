@@ -7,6 +7,8 @@
 
 #include "sim/OrvexUnit.h"
 #include "sim/VirtualMidi.h"
+#include "sim/adapter/AdapterStudio.h"
+#include "sim/network/NetworkStudio.h"
 #include "sim/usbcard/InProcess.h"
 #include "sim/studio/Scenario.h"
 
@@ -34,6 +36,11 @@ public:
     size_t UnitCount() const { return units_.size(); }
     OrvexUnit& Unit(size_t i) { return *units_.at(i).unit; }
     VirtualMidi& Midi() { return midi_; }
+    // Unit i's MIDI ports (-1 when it is not on MIDI).
+    int OutPort(size_t i) const { return units_.at(i).outPort; }
+    int InPort(size_t i) const { return units_.at(i).inPort; }
+    // The unit of a connection of the program's transport (MIDI, else the network).
+    size_t UnitOfConnection(uint16_t connection) const;
     // The serial number printed on unit `i` (or its card), as a person would
     // type it: the scenario's label, else the number the unit holds when it has
     // one, else a made-up valid one.
@@ -49,6 +56,8 @@ private:
         UnitSpec plan;
         std::unique_ptr<OrvexUnit> unit;
         int outPort = -1, inPort = -1;
+        int networkIndex = -1;  // its card's place among the network's
+        int adapterIndex = -1;  // its adapter card's place among the studio's
         uint8_t bootedRevision = 0, bootedCardRevision = 0, bootedCardMinor = 0;
         bool powerLost = false;
     };
@@ -60,6 +69,10 @@ private:
     std::vector<std::string> summaries_;
     // The USB audio driver the units' DO-ZAZ cards are reached through.
     std::unique_ptr<usbcard::InProcessDriver> usb_;
+    // The VA-VOVUZ cards of the units on the network, and their advertisements.
+    NetworkStudio network_;
+    // The adapter cards of the units cabled to one.
+    std::unique_ptr<AdapterStudio> adapter_;
     bool installed_ = false;
 };
 

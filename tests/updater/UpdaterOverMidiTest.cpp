@@ -704,3 +704,99 @@ TEST_F(MidiStudioTest, OnlyAPacketsOwnAnswerCountsAsItsReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The network path: the unit behind its VA-VOVUZ card, found through the
+// DNS-SD stand-in and reached over real UDP on loopback.
+TEST_F(MidiStudioTest, AUnitAndItsVaVovuzCardAreUpdatedOverTheNetwork) {
+    Open(Scenario("va-vovuz-network"));
+    ASSERT_FALSE(surface.ended) << Log();
+    ASSERT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 connected via Velun (127.0.0.2)",
+                                                      "VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2)"}));
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    EXPECT_EQ(Unit().LastUpdate().written, 1660u);
+
+    Select(1);
+    EXPECT_EQ(Text(IDC_SERIAL), "1517060008");
+    EXPECT_EQ(Text(IDC_NEW_VERSION), "1.2");
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    EXPECT_TRUE(Unit().LastUpdate().card);
+    EXPECT_EQ(Unit().LastUpdate().written, 2664u);
+
+    studio->PowerCycleAndReport();
+    EXPECT_EQ(Unit().RunningRevision(false), 31);
+    EXPECT_EQ(Unit().RunningRevision(true), 1);
+    EXPECT_EQ(Unit().Register(20), 2);
+    const std::string log = Log();
+    EXPECT_NE(log.find("SelectXSlotFirmware 1"), std::string::npos);
+    EXPECT_EQ(log.find("SelectAlternateBank", log.find("SelectXSlotFirmware 1")), std::string::npos)
+        << "the card keeps one bank";
+}
+
+}  // namespace
+
+namespace {
+
+// The adapter path: the converter behind a Tarsel card, through the card's
+// mixer driver and device requests.
+TEST_F(MidiStudioTest, AUnitBehindAnAdapterCardIsShownAndUpdated) {
+    Open(Scenario("adapter-two-cards"));
+    ASSERT_FALSE(surface.ended) << Log();
+    EXPECT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 on Pelk Tarsel-X in PCI Slot 3",
+                                                      "DI-ZO in Orvex 16 on Pelk Tarsel-X in PCI Slot 3",
+                                                      "Orvex 8 on Pelk Tarsel-XR at Bus 2, Device 0"}));
+    EXPECT_EQ(Text(IDC_SERIAL), "2612150151");
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    EXPECT_EQ(Unit(0).LastUpdate().written, 1660u);
+
+    Select(2);
+    EXPECT_EQ(std::string(dlg->FirmwareFile()), "OV8028A.BIN");
+    dlg->OnUpdate();
+    EXPECT_TRUE(Shown(IDC_CONGRATULATIONS)) << Log();
+    studio->PowerCycleAndReport();
+    EXPECT_EQ(Unit(0).RunningRevision(false), 31);
+    EXPECT_EQ(Unit(1).RunningRevision(false), 28);
+    EXPECT_EQ(Unit(1).RunningBank(), 1);
+    EXPECT_NE(Log().find("Found Orvex Using Tarsel. Number Of Connections: 2"), std::string::npos);
+}
+
+TEST_F(MidiStudioTest, AnAdapterWhoseFirmwareDoesNotSuitTheUnitEndsTheWindow) {
+    struct Case {
+        const char* scenario;
+        const char* text;
+    } cases[] = {
+        {"adapter-r20", "The Tarsel Firmware MUST be Revision 20 to function with"},
+        {"adapter-r22", "The Tarsel Firmware MUST be Revision 22 to function with"},
+        {"adapter-r23", "The Tarsel Firmware MUST be Revision 23 or higher"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        TearDown();
+        SetUp();
+        surface = RecorderSurface{};
+        Open(Scenario(c.scenario));
+        EXPECT_TRUE(surface.ended);
+        ASSERT_EQ(surface.boxes.size(), 1u) << Log();
+        EXPECT_EQ(surface.boxes[0].text.rfind(c.text, 0), 0u) << surface.boxes[0].text;
+        EXPECT_EQ(surface.boxes[0].caption, "Orvex Firmware Update");
+        EXPECT_NE(Log().find("Tarsel Firmware Invalid!"), std::string::npos);
+        EXPECT_FALSE(Unit().LastUpdate().started);
+    }
+}
+
+TEST_F(MidiStudioTest, ShiftAndControlHeldSkipTheAdapterCard) {
+    sim::Scenario s = Scenario("adapter");
+    sim::Scenario midi = Scenario("default");
+    s.units.push_back(midi.units[0]);
+    plat::posix::Facts().shiftDown = plat::posix::Facts().controlDown = true;
+    Open(s);
+    ASSERT_FALSE(surface.ended) << Log();
+    EXPECT_EQ(surface.list, (std::vector<std::string>{"Orvex 16 connected via Studio A Out"}));
+    EXPECT_NE(Log().find("User is pressing CONTROL+SHIFT: Ignoring Tarsel Card"), std::string::npos);
+}
+
+}  // namespace

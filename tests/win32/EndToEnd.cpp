@@ -528,6 +528,153 @@ TEST(EndToEnd, ADoZazOnACurrentUnitIsUpdatedOrSaysItFailed) {
     }
 }
 
+// Short images of their own (each carrying its revision where the unit reads
+// it) keep the run short: every exchange over the emulated network costs a
+// turn of the status wait.
+TEST(EndToEnd, AnOrvexAndItsVaVovuzCardAreUpdatedOverTheNetwork) {
+    const std::string studio =
+        std::string(kFastTimes) +
+        "[[unit]]\nlink = \"network\"\npcb = \"B\"\nserial = \"2612150140\"\n"
+        "[unit.card]\nkind = \"VA-VOVUZ\"\nfirmware = 1\nfirmware_minor = 1\nserial = \"1517060008\"\n";
+    struct Target {
+        const char* name;
+        const char* image;
+        uint8_t revision, minor;
+        int entry;
+        const char* confirmation;
+        const char* boots;
+    } targets[] = {
+        {"network", "OVF031B.BIN", 31, 0, 0,
+         "About to program the Orvex 16 connected via Velun (127.0.0.2) with Firmware Version 31",
+         "boots bank 2, firmware 31"},
+        {"network-card", "XCDNT0102NC.BIN", 1, 2, 1,
+         "About to program the VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2) with Firmware Version 1.2",
+         "its VA-VOVUZ card boots firmware 1.2"},
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        Session s(t.name);
+        std::vector<uint8_t> image(12'800, 0x3C);
+        image[0x110] = t.revision;
+        image[0x111] = t.minor;
+        WriteBytes(s.Path(t.image), image);
+        s.Scenario(studio);
+        s.Arg(s.Path(t.image));
+        s.Run([&t](Driver& d) {
+            HWND main = d.WaitView(0, 30'000);
+            if (!main) return;
+            ASSERT_EQ(d.ListCount(main), 2);
+            EXPECT_EQ(d.ListEntry(main, 0), "Orvex 16 connected via Velun (127.0.0.2)");
+            EXPECT_EQ(d.ListEntry(main, 1), "VA-VOVUZ in Orvex 16 connected via Velun (127.0.0.2)");
+            if (t.entry == 1) {
+                d.Select(main, 1);
+                for (int i = 0; i < 100 && d.Text(main, IDC_NEW_VERSION) != "1.2"; ++i) Sleep(20);
+                EXPECT_EQ(d.Text(main, IDC_NEW_VERSION), "1.2");
+            }
+            ConfirmAndFinish(d, main, t.confirmation);
+        });
+        EXPECT_TRUE(s.Logged("EEPROM Programming Success")) << s.Log();
+        EXPECT_TRUE(s.Logged("100 packets written and 100 verified"));
+        EXPECT_TRUE(s.Logged(t.boots));
+        if (t.entry == 1) {
+            EXPECT_TRUE(s.Logged("boots bank 1, firmware 28")) << "the converter is untouched";
+        }
+    }
+}
+
+const char* const kAdapterUnit =
+    "[[unit]]\nlink = \"adapter\"\npcb = \"B\"\nserial = \"2612150150\"\n"
+    "[unit.adapter]\nmodel = \"Tarsel-X\"\nslot = 3\nlock_ms = 50\n";
+
+TEST(EndToEnd, AnUpdateThroughTheAdapterCardEndsInTheDoneView) {
+    Session s("adapter");
+    s.Scenario(std::string(kFastTimes) + kAdapterUnit);
+    s.Run([](Driver& d) {
+        HWND main = d.WaitView(0, 30'000);
+        if (!main) return;
+        EXPECT_EQ(d.ListEntry(main, 0), "Orvex 16 on Pelk Tarsel-X in PCI Slot 3");
+        ConfirmAndFinish(d, main, "About to program the Orvex 16 on Pelk Tarsel-X in PCI Slot 3 with Firmware Version 31");
+    });
+    EXPECT_TRUE(s.Logged("Found Orvex Using Tarsel. Number Of Connections: 1")) << s.Log();
+    EXPECT_TRUE(s.Logged("EEPROM Programming Success"));
+    EXPECT_TRUE(s.Logged("boots bank 2, firmware 31"));
+}
+
+TEST(EndToEnd, AnAdapterWhoseFirmwareDoesNotSuitTheUnitIsRefused) {
+    struct Case {
+        const char* name;
+        const char* unit;
+        const char* text;
+    } cases[] = {
+        {"r20", "firmware = [5, 5]\n[unit.adapter]\nmodel = \"Tarsel\"\nfirmware = 22\n",
+         "The Tarsel Firmware MUST be Revision 20 to function with\nthe version of Firmware currently on this "
+         "Orvex.\n\nYou MUST put Firmware Revision 20 on your Tarsel using\nthe C2Update20o.exe program available from "
+         "the Orvex\nFirmware Update Instructions on the Pelk Web Site.\n\nOnce you have put Firmware Revision 20 on "
+         "your Tarsel\nyou may rerun this program to update your Orvex."},
+        {"r22", "firmware = [12, 12]\n[unit.adapter]\nmodel = \"Tarsel\"\nfirmware = 21\n",
+         "The Tarsel Firmware MUST be Revision 22 to function with\nthe version of Firmware currently on this "
+         "Orvex.\n\nYou MUST put Firmware Revision 22 on your Tarsel using\nthe C2Update21o.exe program available from "
+         "the Orvex\nFirmware Update Instructions on the Pelk Web Site.\n\nOnce you have put Firmware Revision 22 on "
+         "your Tarsel\nyou may rerun this program to update your Orvex."},
+        {"r23", "firmware = [28, 28]\n[unit.adapter]\nmodel = \"Tarsel-R\"\nfirmware = 22\n",
+         "The Tarsel Firmware MUST be Revision 23 or higher to function with the\nversion of Firmware currently on "
+         "this Orvex.\n\nPlease update your Tarsel Firmware before running OrvexUpdate again."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s(std::string("adapter-") + c.name);
+        s.Scenario(std::string(kFastTimes) + "[[unit]]\nlink = \"adapter\"\npcb = \"B\"\nserial = \"2605100001\"\n" +
+                   c.unit + "lock_ms = 50\n");
+        std::string caption;
+        s.Run([&](Driver& d) {
+            HWND box = d.WaitBox(30'000);
+            if (!box) return;
+            caption = WindowText(box);
+            EXPECT_EQ(Driver::BoxText(box), c.text);
+            d.Answer(box, IDOK);
+        });
+        EXPECT_EQ(caption, "Orvex Firmware Update");
+        EXPECT_TRUE(s.Logged("Tarsel Firmware Invalid!")) << s.Log();
+        EXPECT_TRUE(s.Logged("Exiting"));
+    }
+}
+
+// The keys held down while the window opens, as the user does it: on the X
+// display Wine draws on, through the X server's own test extension.
+bool HoldShiftAndControl(bool down) {
+    std::string command = std::string("Z:\\usr\\bin\\xdotool ") + (down ? "keydown" : "keyup") + " shift ctrl";
+    STARTUPINFOA startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10'000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 50; ++i) {
+        if (((GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) == down && ((GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0) == down)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+TEST(EndToEnd, ShiftAndControlHeldSkipTheAdapterCard) {
+    Session s("shift-control");
+    s.Scenario(std::string(kFastTimes) + kAdapterUnit +
+               "[[unit]]\nport = \"Studio A\"\npcb = \"B\"\nserial = \"2612150123\"\n");
+    ASSERT_TRUE(HoldShiftAndControl(true)) << "the keys cannot be held down here";
+    s.Run([](Driver& d) {
+        HWND main = d.WaitView(0, 30'000);
+        HoldShiftAndControl(false);
+        if (!main) return;
+        EXPECT_EQ(d.ListCount(main), 1);
+        EXPECT_EQ(d.ListEntry(main, 0), "Orvex 16 connected via Studio A Out");
+        d.Click(main, IDCANCEL);
+    });
+    HoldShiftAndControl(false);
+    EXPECT_TRUE(s.Logged("User is pressing CONTROL+SHIFT: Ignoring Tarsel Card")) << s.Log();
+}
+
 // ---- the templates as the running program shows them --------------------------
 
 struct Control {
