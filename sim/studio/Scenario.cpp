@@ -82,10 +82,12 @@ public:
         int used = 0;
         const bool digits = text.size() == 10 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos &&
                             text.substr(2).find_first_not_of("0123456789") == std::string::npos;
+        // Week 0 is what a blank serial reads as: the unit would report no number
+        // at all, not the one written here.
         if (!digits || std::sscanf(text.c_str(), "%2x%2u%2u%4u%n", &id, &year, &week, &number, &used) != 4 ||
-            used != 10 || !orvex::BuildSerialNumber(uint8_t(id), year, week, number, serial))
+            used != 10 || week == 0 || !orvex::BuildSerialNumber(uint8_t(id), year, week, number, serial))
             return Fail(node, prefix + key,
-                        "must be \"blank\" or ten digits DDYYWWNNNN (year and week up to 63, number up to 4095)");
+                        "must be \"blank\" or ten digits DDYYWWNNNN (year up to 63, week 1 to 63, number up to 4095)");
         return true;
     }
 

@@ -123,6 +123,7 @@ TEST(Scenario, ABadFileIsReportedWithItsLineAndKey) {
         {"[[unit]]\nfirmware = [1e300, 28]\n", "s.toml:2: unit[1].firmware: must be two revisions"},
         {"[[unit]]\nserial = \"26121501\"\n", "s.toml:2: unit[1].serial: must be \"blank\" or ten digits"},
         {"[[unit]]\nserial = \"2612640001\"\n", "s.toml:2: unit[1].serial: must be"},
+        {"[[unit]]\n[unit.card]\nkind = \"VA-VOVUZ\"\nserial = \"1517000608\"\n", "s.toml:4: unit[1].card.serial: must be"},
         {"[[unit]]\npcb = \"b\"\n", "s.toml:2: unit[1].pcb: must be \"NC\" or a letter"},
         {"[[unit]]\n[unit.card]\nfirmware = 3\n", "s.toml:2: unit[1].card.kind: is missing"},
         {"[[unit]]\n[unit.card]\nkind = \"XX\"\n", "s.toml:3: unit[1].card.kind: must be one of"},
