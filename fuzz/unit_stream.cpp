@@ -22,16 +22,20 @@ struct Snapshot {
     Bytes flash;
 };
 
+uint8_t RunningBank(const sim::OrvexUnit& unit, bool card) {
+    return card ? unit.CardRunningBank() : unit.RunningBank();
+}
+
 Snapshot Running(const sim::OrvexUnit& unit, bool card) {
-    const uint8_t bank = unit.RunningBank(card);
+    const uint8_t bank = RunningBank(unit, card);
     return {bank, unit.Flash(card, bank)};
 }
 
 void CheckRunning(const sim::OrvexUnit& unit, const Snapshot& own, const Snapshot& card) {
-    ORVEX_FUZZ_CHECK(unit.RunningBank(false) == own.bank && unit.Flash(false, own.bank) == own.flash,
+    ORVEX_FUZZ_CHECK(RunningBank(unit, false) == own.bank && unit.Flash(false, own.bank) == own.flash,
                      "the running bank was written");
     ORVEX_FUZZ_CHECK(unit.BankValid(false, own.bank), "the running bank is no longer bootable");
-    ORVEX_FUZZ_CHECK(unit.RunningBank(true) == card.bank && unit.Flash(true, card.bank) == card.flash,
+    ORVEX_FUZZ_CHECK(RunningBank(unit, true) == card.bank && unit.Flash(true, card.bank) == card.flash,
                      "the card's running bank was written");
     ORVEX_FUZZ_CHECK(unit.BankValid(true, card.bank), "the card's running bank is no longer bootable");
 }
@@ -115,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 CheckRunning(unit, own, card);
                 unit.PowerCycle(now);
                 for (bool c : {false, true})
-                    ORVEX_FUZZ_CHECK(unit.BankValid(c, unit.RunningBank(c)), "a power cycle booted a bank that is not bootable");
+                    ORVEX_FUZZ_CHECK(unit.BankValid(c, RunningBank(unit, c)), "a power cycle booted a bank that is not bootable");
                 own = Running(unit, false);
                 card = Running(unit, true);
             }

@@ -97,6 +97,11 @@ void OrvexUnit::Advance(uint64_t nowMicros) {
         }
     }
     now_ = now;
+    // Serial-number writes held back by DelaySerialWrites land in their order.
+    while (!lateWrites_.empty() && lateWrites_.front().due <= now_) {
+        regs_[lateWrites_.front().reg] = lateWrites_.front().value;
+        lateWrites_.erase(lateWrites_.begin());
+    }
 }
 
 void OrvexUnit::StartWork(Work work, uint64_t duration) {
@@ -128,6 +133,10 @@ void OrvexUnit::FinishWork() {
         }
         break;
     case Work::kSerialStore:
+        if (failSerialStore_) {
+            SetFlags(kProgPGMERR, 0);
+            break;
+        }
         std::copy(regs_.begin() + 12, regs_.begin() + 16, storedSerials_.begin());
         std::copy(regs_.begin() + 28, regs_.begin() + 32, storedSerials_.begin() + 4);
         break;
@@ -212,6 +221,11 @@ void OrvexUnit::Handle(const orvex::HostMessage& msg) {
 
 void OrvexUnit::HandleWrite(uint16_t reg, uint8_t value) {
     if (reg >= kRegisterCount || ReadOnlyRegister(reg)) return;
+    const bool serial = (reg >= 12 && reg <= 15) || (reg >= 28 && reg <= 31);
+    if (serial && serialWriteDelay_ != 0) {
+        if (serialWriteDelay_ != kNever) lateWrites_.push_back({now_ + serialWriteDelay_, reg, value});
+        return;
+    }
     regs_[reg] = value;
     if (reg == 52) crcWritten_ = true;  // command 4 clears it: the CRC must follow it
 }
@@ -311,6 +325,11 @@ void OrvexUnit::HandlePacket(const std::vector<uint8_t>& data) {
         Fail(kProgPGMERR);
         return;
     }
+    if (txErrorPacket_ && *txErrorPacket_ == update_.written) {
+        update_.failed = true;
+        Fail(kProgTXERR);
+        return;
+    }
     const bool crcBad = IsTaviFamily() &&
                         (!crcWritten_ || regs_[52] != orvex::PacketCrc8(data.data(), static_cast<uint32_t>(data.size())));
     const size_t end = size_t{update_.written} * kPacketSize + data.size();
@@ -404,6 +423,7 @@ void OrvexUnit::Boot() {
     pendingPacket_.clear();
     flags_ = 0;
     armed_ = packetAnnounced_ = crcWritten_ = false;
+    lateWrites_.clear();
     inside_ = false;
     inMsg_.clear();
     regs_[5] &= static_cast<uint8_t>(~kCardFirmwareSelected);

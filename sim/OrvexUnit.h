@@ -134,11 +134,12 @@ public:
     // Inspection for tests.
     uint8_t Register(uint16_t reg) const { return reg < kRegisterCount ? regs_[reg] : 0; }
     uint8_t RunningBank() const { return unit_.running; }
-    uint8_t RunningBank(bool card) const { return card ? card_.running : unit_.running; }
+    uint8_t CardRunningBank() const { return card_.running; }
     bool BankValid(bool card, uint8_t bank) const;
     // Bytes of a bank, for checking that it was (not) touched.
     const std::vector<uint8_t>& Flash(bool card, uint8_t bank) const;
     bool Busy() const { return work_ != Work::kNone; }
+    bool Erasing() const { return work_ == Work::kErase; }
     uint32_t StatusRequestsSeen() const { return statusRequests_; }
     // The firmware revision a target runs now (the card's: register 17).
     uint8_t RunningRevision(bool card) const;
@@ -162,6 +163,16 @@ public:
     void DropReadBackAnswer(std::optional<uint32_t> packet) { dropReadBack_ = packet; }
     // A silent unit keeps working but sends nothing at all.
     void SetSilent(bool silent) { silent_ = silent; }
+    // TXERR instead of taking packet n: its bytes came in damaged. The update
+    // is spoilt as by PGMERR (fault campaigns aim a transfer error at one packet).
+    void FailPacketTransfer(std::optional<uint32_t> packet) { txErrorPacket_ = packet; }
+    // Host writes of the serial-number registers (12-15, 28-31) take effect this
+    // long after they arrive, so they read back late; kNever: never (a unit that
+    // refuses them); 0: at once. A power cycle loses writes not yet taken.
+    static constexpr uint64_t kNever = UINT64_MAX;
+    void DelaySerialWrites(uint64_t micros) { serialWriteDelay_ = micros; }
+    // The serial-number store (command 10) ends with PGMERR and stores nothing.
+    void FailSerialStore(bool fail) { failSerialStore_ = fail; }
 
 private:
     enum class Work { kNone, kErase, kPacket, kSerialStore };
@@ -240,6 +251,15 @@ private:
     std::optional<uint32_t> dropRequest_;
     std::optional<uint32_t> dropReadBack_;
     bool silent_ = false;
+    std::optional<uint32_t> txErrorPacket_;
+    uint64_t serialWriteDelay_ = 0;
+    struct LateWrite {
+        uint64_t due;
+        uint16_t reg;
+        uint8_t value;
+    };
+    std::vector<LateWrite> lateWrites_;
+    bool failSerialStore_ = false;
 };
 
 }  // namespace sim

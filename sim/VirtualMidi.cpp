@@ -189,6 +189,14 @@ void VirtualMidi::SetSilent(int port, bool silent) {
     if (Port* p = PortById(port)) p->silent = silent;
 }
 
+void VirtualMidi::ClearFaults(int port) {
+    if (Port* p = PortById(port)) {
+        p->faults.clear();
+        p->silent = false;
+        p->dropPpm = p->corruptPpm = 0;
+    }
+}
+
 void VirtualMidi::Unplug(int port) {
     Port* p = PortById(port);
     if (!p || !p->plugged) return;
@@ -217,10 +225,6 @@ const std::vector<std::vector<uint8_t>>& VirtualMidi::SentBlocks(int outPort) co
     const Port* p = PortById(outPort);
     return p ? p->sent : none;
 }
-uint64_t VirtualMidi::CableBytes(int port) const {
-    const Port* p = PortById(port);
-    return p ? p->position : 0;
-}
 uint32_t VirtualMidi::CallCount(Call call, int port) const {
     const Port* p = PortById(port);
     return p ? p->calls[static_cast<int>(call)] : 0;
@@ -239,6 +243,10 @@ int VirtualMidi::QueuedHeaders(int port) const {
 uint64_t VirtualMidi::LostBytes(int inPort) const {
     const Port* p = PortById(inPort);
     return p ? p->lost : 0;
+}
+uint64_t VirtualMidi::CableBytes(int port) const {
+    const Port* p = PortById(port);
+    return p ? p->position : 0;
 }
 
 // ---- the cable -----------------------------------------------------------------------

@@ -80,6 +80,8 @@ public:
     void SetRandomFaults(int port, uint32_t seed, uint32_t dropPerMillion, uint32_t corruptPerMillion);
     // A silent port's cable carries nothing (a unit that stopped answering).
     void SetSilent(int port, bool silent);
+    // Ends every byte fault and the silence of a port (a campaign's clean retry).
+    void ClearFaults(int port);
     // An unplugged port leaves the device list; its open handle fails every
     // call with MMSYSERR_NODRIVER, keeps the buffers it holds, and gives them
     // back only when closed.
@@ -102,7 +104,7 @@ public:
     int OpenHandles() const;
     int QueuedHeaders(int port) const;  // buffers the driver holds for a port (-1: all)
     uint64_t LostBytes(int inPort) const;
-    // Bytes that have entered a port's cable (output: towards the unit; input: from it).
+    // Bytes that entered a port's cable so far (the count byte faults start from).
     uint64_t CableBytes(int port) const;
 
     // ---- the table's entry points (called through Api()) ----

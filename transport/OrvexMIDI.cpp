@@ -363,6 +363,9 @@ bool COrvexMIDI::WaitForDone(MIDIHDR& header, uint32_t start, uint32_t timeoutMs
         if (Flags(header) & MHDR_DONE) return true;
         uint32_t elapsed = m_pApi->timeGetTime() - start;
         if (elapsed > timeoutMs) {
+            // A wait that was itself held up (the thread descheduled between
+            // looking and reading the clock) must not fail a block that is done.
+            if (Flags(header) & MHDR_DONE) return true;
             OrvexLog("COrvexMIDI::WaitForDone Timeout! Elapsed %lu Timeout %lu\n", static_cast<unsigned long>(elapsed),
                      static_cast<unsigned long>(timeoutMs));
             return false;

@@ -473,12 +473,51 @@ void AdapterCard::StoreRegisters(uint16_t firstReg, uint32_t count, const uint8_
 }
 
 void AdapterCard::Send(const std::vector<uint8_t>& bytes, uint64_t now) {
-    if (unit_ && !bytes.empty()) unit_->Receive(bytes.data(), bytes.size(), now);
+    if (!unit_ || bytes.empty()) return;
+    const uint64_t first = requestBytes_;
+    requestBytes_ += bytes.size();
+    const uint64_t from = faults_.requestFrom, to = from + faults_.requestCount;
+    if (from >= requestBytes_ || to <= first) {
+        unit_->Receive(bytes.data(), bytes.size(), now);
+        return;
+    }
+    std::vector<uint8_t> damaged;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const uint64_t n = first + i;
+        if (n < from || n >= to)
+            damaged.push_back(bytes[i]);
+        else if (faults_.requestMask != 0)
+            damaged.push_back(static_cast<uint8_t>(bytes[i] ^ faults_.requestMask));
+    }
+    unit_->Receive(damaged.data(), damaged.size(), now);
 }
 
 void AdapterCard::Collect(uint64_t now) {
     if (!unit_) return;
+    const size_t before = inbox_.size();
     unit_->Transmit(now, inbox_);
+    const uint64_t first = answerBytes_;
+    answerBytes_ += inbox_.size() - before;
+    const uint64_t from = faults_.answerFrom, to = from + faults_.answerCount;
+    if ((from < answerBytes_ && to > first) || !heldAnswers_.empty()) {
+        std::vector<uint8_t> fresh(inbox_.begin() + static_cast<std::ptrdiff_t>(before), inbox_.end());
+        inbox_.resize(before);
+        for (size_t i = 0; i < fresh.size(); ++i) {
+            const uint64_t n = first + i;
+            const bool hit = n >= from && n < to;
+            if (hit && faults_.answerDelayMicros != 0)
+                heldAnswers_.emplace_back(now + faults_.answerDelayMicros, fresh[i]);
+            else if (hit && faults_.answerMask == 0)
+                continue;  // lost
+            else if (!heldAnswers_.empty())  // the line stalls behind a held byte
+                heldAnswers_.emplace_back(heldAnswers_.back().first, static_cast<uint8_t>(hit ? fresh[i] ^ faults_.answerMask : fresh[i]));
+            else
+                inbox_.push_back(static_cast<uint8_t>(hit ? fresh[i] ^ faults_.answerMask : fresh[i]));
+        }
+        size_t due = 0;
+        while (due < heldAnswers_.size() && heldAnswers_[due].first <= now) inbox_.push_back(heldAnswers_[due++].second);
+        heldAnswers_.erase(heldAnswers_.begin(), heldAnswers_.begin() + static_cast<std::ptrdiff_t>(due));
+    }
     size_t start = 0;
     for (;;) {
         const auto begin = std::find(inbox_.begin() + static_cast<std::ptrdiff_t>(start), inbox_.end(), orvex::kSysexStart);
@@ -563,6 +602,7 @@ bool AdapterCard::Request(uint32_t deviceNumber, uint32_t code, const void* in, 
     }
     if (faults_.failCode == code && seen >= faults_.failSkip && seen - faults_.failSkip < faults_.failCount)
         return false;
+    if (requests_++ >= faults_.failAllAfter) return false;
 
     const auto* input = static_cast<const uint8_t*>(in);
     auto* output = static_cast<uint8_t*>(out);

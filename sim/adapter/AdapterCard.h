@@ -78,6 +78,21 @@ public:
         uint32_t failCode = 0;
         uint32_t failSkip = 0;
         uint32_t failCount = 0xFFFFFFFF;
+        // Every request fails once this many have passed (the card left the bus).
+        uint32_t failAllAfter = 0xFFFFFFFF;
+        // The cable, for fault campaigns. Bytes are numbered in each direction
+        // from the card's start (see CableBytes): of the converter's answers,
+        // answerCount bytes from answerFrom are lost (answerMask 0), changed
+        // (XOR answerMask) or, with answerDelayMicros, held back that long;
+        // of what the card sends the converter, requestCount bytes from
+        // requestFrom are lost or changed (XOR requestMask).
+        uint64_t answerFrom = UINT64_MAX;
+        uint32_t answerCount = 0;
+        uint8_t answerMask = 0;
+        uint64_t answerDelayMicros = 0;
+        uint64_t requestFrom = UINT64_MAX;
+        uint32_t requestCount = 0;
+        uint8_t requestMask = 0;
     };
 
     // unit may be null: no converter on the cable.
@@ -106,6 +121,10 @@ public:
     // The card's own wide-wire in, wide-wire out and SL settings.
     uint8_t CardSetting(int which) const { return which == 0 ? cardWideWireIn_ : which == 1 ? cardWideWireOut_ : cardSLEnable_; }
     uint32_t LockLosses() const { return lockLosses_; }
+    // Bytes that crossed the cable so far: from the converter, and to it.
+    uint64_t CableBytes(bool fromConverter) const { return fromConverter ? answerBytes_ : requestBytes_; }
+    // Device requests taken so far (the count failAllAfter compares with).
+    uint32_t Requests() const { return requests_; }
     uint32_t RequestCount(uint32_t code) const;
     // The status block as "Slow Controls" reports it now.
     std::array<uint8_t, adapter::kStatusBlockSize> StatusBlock(bool fast) const;
@@ -179,6 +198,9 @@ private:
     uint64_t lockedAt_ = 0;
     uint32_t lockLosses_ = 0;
     std::vector<uint8_t> inbox_;
+    uint64_t answerBytes_ = 0, requestBytes_ = 0;
+    uint32_t requests_ = 0;
+    std::vector<std::pair<uint64_t, uint8_t>> heldAnswers_;  // due, byte
     std::vector<std::pair<uint32_t, uint32_t>> requestCounts_;  // code, calls
 };
 

@@ -94,6 +94,7 @@ void VelunCard::Stop() {
     converter_ = card_ = nullptr;
     haveComputer_ = false;
     pending_.clear();
+    held_.clear();
     if (socketsStarted_) plat::WSACleanup();
     socketsStarted_ = false;
 }
@@ -101,6 +102,7 @@ void VelunCard::Stop() {
 void VelunCard::Pump() {
     if (!Started() || pumping_) return;
     pumping_ = true;
+    ReleaseHeld();
     Take(*converter_);
     Take(*card_);
     Flush(converter_->sock);  // what the unit reports by itself
@@ -128,6 +130,17 @@ void VelunCard::Take(Port& port) {
 }
 
 void VelunCard::Deliver(Port& port, const uint8_t* bytes, size_t size, const plat::SockAddrIn& from) {
+    if (unplugged_) return;
+    if (faults_.empty()) {
+        ++datagrams_[int(Way::kToUnit)];
+        DeliverNow(port, bytes, size, from);
+        return;
+    }
+    std::vector<uint8_t> copy(bytes, bytes + size);
+    if (Faulted(Way::kToUnit, copy, &port, from)) DeliverNow(port, copy.data(), copy.size(), from);
+}
+
+void VelunCard::DeliverNow(Port& port, const uint8_t* bytes, size_t size, const plat::SockAddrIn& from) {
     received_.push_back({port.number, std::vector<uint8_t>(bytes, bytes + size)});
     computer_ = {from.address, plat::htons(kAnswerPort)};
     haveComputer_ = true;
@@ -139,7 +152,7 @@ void VelunCard::Deliver(Port& port, const uint8_t* bytes, size_t size, const pla
 
 void VelunCard::Flush(plat::Socket from) {
     unit_.Transmit(plat::ClockMicros(), pending_);
-    if (silent_ || !haveComputer_) {
+    if (silent_ || unplugged_ || !haveComputer_) {
         pending_.clear();
         return;
     }
@@ -147,11 +160,80 @@ void VelunCard::Flush(plat::Socket from) {
     size_t start = 0;
     for (size_t i = 0; i < pending_.size(); ++i) {
         if (pending_[i] != orvex::kSysexEnd) continue;
-        plat::sendto(from, pending_.data() + start, static_cast<int>(i + 1 - start), 0, computer_);
-        ++answers_;
+        if (faults_.empty()) {
+            ++datagrams_[int(Way::kToComputer)];
+            plat::sendto(from, pending_.data() + start, static_cast<int>(i + 1 - start), 0, computer_);
+            ++answers_;
+        } else {
+            std::vector<uint8_t> datagram(pending_.begin() + static_cast<std::ptrdiff_t>(start),
+                                          pending_.begin() + static_cast<std::ptrdiff_t>(i + 1));
+            Port* port = from == converter_->sock ? converter_ : card_;
+            if (Faulted(Way::kToComputer, datagram, port, computer_)) {
+                plat::sendto(from, datagram.data(), static_cast<int>(datagram.size()), 0, computer_);
+                ++answers_;
+            }
+        }
         start = i + 1;
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
+void VelunCard::DropDatagrams(Way way, uint32_t after, uint32_t count) {
+    const uint64_t first = datagrams_[int(way)] + after;
+    faults_.push_back({way, Fault::kDrop, first, first + count, 0, 0, 0});
+}
+
+void VelunCard::CorruptDatagrams(Way way, uint32_t after, uint32_t count, uint8_t mask, uint32_t position) {
+    const uint64_t first = datagrams_[int(way)] + after;
+    faults_.push_back({way, Fault::kCorrupt, first, first + count, mask, position, 0});
+}
+
+void VelunCard::DelayDatagrams(Way way, uint32_t after, uint32_t count, uint64_t micros) {
+    const uint64_t first = datagrams_[int(way)] + after;
+    faults_.push_back({way, Fault::kDelay, first, first + count, 0, 0, micros});
+}
+
+void VelunCard::ClearFaults() {
+    faults_.clear();
+    held_.clear();
+    silent_ = unplugged_ = false;
+}
+
+bool VelunCard::Faulted(Way way, std::vector<uint8_t>& bytes, Port* port, const plat::SockAddrIn& from) {
+    const uint64_t n = datagrams_[int(way)]++;
+    for (const Fault& f : faults_) {
+        if (f.way != way || n < f.first || n >= f.end) continue;
+        switch (f.kind) {
+        case Fault::kDrop:
+            return false;
+        case Fault::kCorrupt:
+            if (!bytes.empty()) bytes[f.position % bytes.size()] ^= f.mask;
+            break;
+        case Fault::kDelay:
+            held_.push_back({plat::ClockMicros() + f.micros, way, port, bytes, from});
+            return false;
+        }
+    }
+    return true;
+}
+
+void VelunCard::ReleaseHeld() {
+    const uint64_t now = plat::ClockMicros();
+    for (size_t i = 0; i < held_.size();) {
+        if (held_[i].due > now) {
+            ++i;
+            continue;
+        }
+        Held h = std::move(held_[i]);
+        held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (unplugged_ || !h.port) continue;
+        if (h.way == Way::kToUnit) {
+            DeliverNow(*h.port, h.bytes.data(), h.bytes.size(), h.from);
+        } else if (!silent_) {
+            plat::sendto(h.port->sock, h.bytes.data(), static_cast<int>(h.bytes.size()), 0, h.from);
+            ++answers_;
+        }
+    }
 }
 
 bool VelunCard::SendToComputer(const std::vector<uint8_t>& bytes) {

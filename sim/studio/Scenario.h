@@ -40,6 +40,7 @@ struct AdapterSpec {
     uint16_t bus = 2, device = 0;
     uint32_t slot = 3;  // 0: the driver knows no slot
     uint64_t lockMicros = 250'000;
+    uint64_t pollMicros = 1000;  // the card's status requests to the converter
 };
 
 struct UnitSpec {

@@ -124,6 +124,7 @@ void Studio::Install() {
             a.card.device = p.plan.adapter.device;
             a.card.slot = p.plan.adapter.slot;
             a.card.lockMicros = p.plan.adapter.lockMicros;
+            a.card.pollMicros = p.plan.adapter.pollMicros;
             a.unit = p.unit.get();
             adapters.push_back(a);
         }

@@ -36,9 +36,6 @@ public:
     size_t UnitCount() const { return units_.size(); }
     OrvexUnit& Unit(size_t i) { return *units_.at(i).unit; }
     VirtualMidi& Midi() { return midi_; }
-    // Unit i's MIDI ports (-1 when it is not on MIDI).
-    int OutPort(size_t i) const { return units_.at(i).outPort; }
-    int InPort(size_t i) const { return units_.at(i).inPort; }
     // The unit of a connection of the program's transport (MIDI, else the network).
     size_t UnitOfConnection(uint16_t connection) const;
     // The serial number printed on unit `i` (or its card), as a person would
@@ -47,6 +44,15 @@ public:
     std::string SerialLabel(size_t i, bool card) const;
     // What each unit's update did, as the last report worded it.
     const std::vector<std::string>& Summaries() const { return summaries_; }
+
+    // The emulated drivers in front of unit `i`, for tests that add faults:
+    // its MIDI ports (-1 when it is not on MIDI), its network card, its adapter card.
+    int OutPort(size_t i) const { return units_.at(i).outPort; }
+    int InPort(size_t i) const { return units_.at(i).inPort; }
+    VelunCard& NetworkCard(size_t i) { return network_.Card(size_t(units_.at(i).networkIndex)); }
+    AdapterCard& AdapterCardOf(size_t i) { return adapter_->Card(uint32_t(units_.at(i).adapterIndex)); }
+    // The USB audio driver of the DO-ZAZ cards (once installed).
+    usbcard::InProcessDriver& Usb() { return *usb_; }
 
     // Everything due by the clock's present time, faults included.
     void Pump();

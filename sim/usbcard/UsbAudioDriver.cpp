@@ -90,6 +90,7 @@ void Driver::Configure(const Config& config) {
     config_.cardCount = std::min(config_.cardCount, kMaxCards);
     for (Card& card : config_.cards) card.rateCount = std::min(card.rateCount, kMaxRates);
     counters_ = {};
+    for (std::vector<uint8_t>& image : cardImages_) image.clear();
     ResetSession();
 }
 
@@ -335,16 +336,22 @@ void Driver::Advance() {
     dfu_.bytesDone = static_cast<uint32_t>(done);
     dfu_.state = kDfuDownloading;
 
-    const bool breaks = config_.fault == kFaultFailDuringDownload || config_.fault == kFaultStall;
+    const bool breaks = config_.fault == kFaultFailDuringDownload || config_.fault == kFaultStall ||
+                        config_.fault == kFaultDeviceLost;
     if (breaks && config_.faultAtBytes <= dfu_.total && dfu_.bytesDone >= config_.faultAtBytes) {
         dfu_.bytesDone = config_.faultAtBytes;
-        if (config_.fault == kFaultFailDuringDownload) {
+        if (config_.fault != kFaultStall) {
             dfu_.state = kDfuFailed;
-            dfu_.completion = config_.faultStatus;
+            dfu_.completion = config_.fault == kFaultDeviceLost ? kStatusNoSuchDevice : config_.faultStatus;
         }
         return;
     }
     if (elapsed < downloadEnd) return;
+    if (config_.fault == kFaultCorruptBlock && config_.faultAtBytes < dfu_.total) {
+        dfu_.state = kDfuFailed;
+        dfu_.completion = kStatusDfuVerifyFailed;
+        return;
+    }
     if (elapsed < manifestEnd) {
         dfu_.state = kDfuManifesting;
         return;
@@ -368,8 +375,14 @@ void Driver::Commit() {
     Card& card = config_.cards[dfu_.card];
     card.major = image_[config_.versionOffset];
     card.minor = image_[config_.minorOffset];
+    cardImages_[dfu_.card] = image_;
     ++card.downloads;
     if (onCommit) onCommit(dfu_.card, card.major, card.minor);
+}
+
+const std::vector<uint8_t>& Driver::CardImage(uint32_t index) const {
+    static const std::vector<uint8_t> none;
+    return index < kMaxCards ? cardImages_[index] : none;
 }
 
 uint32_t Driver::GetDfuStatus(uint32_t* state, uint32_t* bytesDone, uint32_t* totalBytes, uint32_t* completionStatus) {

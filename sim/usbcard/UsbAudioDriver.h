@@ -21,6 +21,8 @@ public:
     // A freshly loaded library: no devices found yet, no handles, no image, no procedure.
     void ResetSession();
     bool GetCard(uint32_t index, Card* card);
+    // The image card `index` has taken last (empty while it runs what it came with).
+    const std::vector<uint8_t>& CardImage(uint32_t index) const;
     Counters GetCounters() const { return counters_; }
     void SetStreamsActive(uint32_t index, bool active);
     // The clock in microseconds; null: the library's own steady clock.
@@ -88,6 +90,7 @@ private:
     usbaudio::USBAUDIO_HANDLE nextHandle_ = 0x1001;
     std::vector<uint8_t> image_;
     bool imageLoaded_ = false;
+    std::vector<uint8_t> cardImages_[kMaxCards];
     Procedure dfu_;
     uint32_t streamingMode_[kMaxCards] = {};
     uint32_t asioBufferSize_ = 512;

@@ -86,6 +86,13 @@ enum Fault : uint32_t {
     kFaultStatusErrors,        // the first faultPolls USBAUDIO_GetDfuStatus calls of a procedure answer
                                // faultStatus and leave their outputs alone
     kFaultStall,               // the download stops at faultAtBytes for good
+    // For fault campaigns:
+    kFaultCorruptBlock,        // the byte at faultAtBytes reaches the card changed; the card's check of
+                               // the image fails at the end of the download (state 6, completion
+                               // kStatusDfuVerifyFailed) and it keeps its firmware
+    kFaultDeviceLost,          // the card leaves the bus once faultAtBytes are done (unplugged, or its
+                               // converter lost power): state 6, completion kStatusNoSuchDevice; it
+                               // keeps its firmware
 };
 
 struct Card {

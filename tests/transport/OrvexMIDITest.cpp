@@ -1,6 +1,7 @@
 // The MIDI transport against the virtual MIDI system, on the virtual clock.
 #include "transport/OrvexMIDI.h"
 
+#include <utility>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -429,6 +430,39 @@ TEST_F(MidiTransportTest, WriteTimeOutIsPointSixFourMillisecondsAByte) {
     midi.Close();
     EXPECT_EQ(midi.Write(Bytes{0xF0, 0xF7}.data(), 2), 1);
     EXPECT_NE(LogText().find("COrvexMIDI::Write: hMidiOut is NULL!"), std::string::npos);
+}
+
+// The writer's thread held up between looking at the block and reading the
+// clock: the reading is past the deadline, but the block went out in time.
+uint64_t g_heldUpMicros = 0;
+int g_readingsBeforeHoldUp = 0;  // the wait's start is read first
+uint32_t ORVEX_WINAPI HeldUpTimeGetTime() {
+    if (g_heldUpMicros && g_readingsBeforeHoldUp-- == 0) plat::AdvanceVirtualClock(std::exchange(g_heldUpMicros, 0));
+    return VirtualMidi::Api().timeGetTime();
+}
+
+TEST_F(MidiTransportTest, AWaitHeldUpPastItsDeadlineDoesNotFailABlockThatIsDone) {
+    int out = vm.AddOutPort("Out");
+    int in = vm.AddInPort("In");
+    TestUnit unit;
+    vm.Connect(out, in, &unit);
+    winmm::WinMMApi api = VirtualMidi::Api();
+    api.timeGetTime = HeldUpTimeGetTime;
+    COrvexMIDI::SetWinMMApi(&api);
+    COrvexMIDI midi;
+    ASSERT_EQ(midi.Open(), 0);
+    ASSERT_EQ(midi.SelectConnection(0), 0);
+    vm.SetByteRate(out, VirtualMidi::kDinBytesPerSecond);  // 8 bytes: 2.56 ms of a 5 ms wait
+    for (uint64_t heldUp : {20 * kMs, uint64_t{0}}) {
+        Bytes block(8, 0x11);
+        size_t logStart = LogText().size();
+        g_heldUpMicros = heldUp;
+        g_readingsBeforeHoldUp = 1;
+        EXPECT_EQ(midi.Write(block.data(), 8), 0) << heldUp;
+        EXPECT_EQ(LogText().substr(logStart), "") << heldUp;
+    }
+    midi.Close();
+    COrvexMIDI::SetWinMMApi(&VirtualMidi::Api());
 }
 
 TEST_F(MidiTransportTest, UnplugDuringAWriteClosesThePairAndOpenFindsTheUnitAgain) {

@@ -9,6 +9,8 @@
 #include "common/Log.h"
 #include "platform/Platform.h"
 #include "tests/support/TempDir.h"
+#include "protocol/SerialNumber.h"
+#include "protocol/UnitCodes.h"
 #include "unitcontrol/OrvexRemote.h"
 
 namespace {
@@ -47,6 +49,12 @@ public:
     uint16_t GetConnectionDescription(uint16_t, char* text, uint32_t size) override {
         std::snprintf(text, size, "Scripted");
         return 0;
+    }
+    std::vector<bool> slotTargets;  // SetSlotTarget calls
+    uint16_t slotStatus = orvex::kTransportFailed;
+    uint16_t SetSlotTarget(bool on) override {
+        slotTargets.push_back(on);
+        return slotStatus;
     }
     uint16_t Write(const uint8_t* bytes, int32_t length) override {
         written.emplace_back(bytes, bytes + length);
@@ -192,6 +200,189 @@ TEST_F(LinkTest, VerifyModeFillsTheVerifyBufferAndSetsPacketReady) {
     EXPECT_EQ(back, packet);
     EXPECT_EQ(Reg(128), 0) << "the image keeps its mixer registers";
     EXPECT_EQ(remote->ReadVerifyPacket(back.data(), 129), orvex::kStatusOutOfRange);
+}
+
+// What the host sent since `from`, one word a message: "c12" a command, "w52=7f"
+// a register write, "p128" a packet of that many bytes, "r1-24" a status request.
+std::vector<std::string> Sent(const ScriptedTransport& t, size_t from) {
+    std::vector<std::string> out;
+    char word[32];
+    for (size_t i = from; i < t.written.size(); ++i) {
+        const orvex::HostMessage m = orvex::ParseHostMessage(t.written[i].data(), uint32_t(t.written[i].size()));
+        switch (m.kind) {
+        case orvex::HostMessage::kCommand: std::snprintf(word, sizeof word, "c%u", unsigned{m.command}); break;
+        case orvex::HostMessage::kWrite: std::snprintf(word, sizeof word, "w%u=%02x", unsigned{m.reg}, unsigned{m.value}); break;
+        case orvex::HostMessage::kPacket: std::snprintf(word, sizeof word, "p%zu", m.data.size()); break;
+        case orvex::HostMessage::kStatusRequest:
+            std::snprintf(word, sizeof word, "r%u-%u", unsigned{m.reg}, unsigned(m.reg + m.count));
+            break;
+        default: std::snprintf(word, sizeof word, "?"); break;
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+// The unit behind the link becomes another model: its identity registers as the unit reports them.
+void BecomeModel(COrvexRemote& remote, ScriptedTransport& t, uint8_t id, uint8_t variant, uint8_t card = 0) {
+    t.registers[1] = id;
+    t.registers[6] = variant;
+    t.registers[16] = card;
+    uint8_t* image = remote.RegisterImageForTest();
+    image[1] = id;
+    image[6] = variant;
+    image[16] = card;
+}
+
+TEST_F(LinkTest, PacketsOfTheCrcFamiliesCarryTheirCrcInRegister52) {
+    Bytes packet(128);
+    for (int i = 0; i < 128; ++i) packet[i] = uint8_t(i * 7 + 1);
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "w52=%02x", unsigned{orvex::PacketCrc8(packet.data(), 128)});
+    struct Case {
+        const char* model;
+        uint8_t id, variant;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"Orvex 16", 38, 0, {"c12", "c4", "p128"}},
+        {"Tavi", 49, 0, {"c12", "c4", crc, "p128"}},
+        {"Orvex(n) from an Orvex 16", 38, 96, {"c12", "c4", crc, "p128"}},
+        {"Orvex(n) from an Orvex 8", 39, 96, {"c12", "c4", crc, "p128"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        BecomeModel(*remote, *transport, c.id, c.variant);
+        const size_t from = transport->written.size();
+        EXPECT_EQ(remote->WriteFirmwarePacket(packet.data(), 128), 0u);
+        EXPECT_EQ(Sent(*transport, from), c.sent);
+        EXPECT_EQ(remote->Mode(), 3);
+        EXPECT_EQ(Reg(9), orvex::kProgPIP);
+    }
+    // A short packet's CRC is that of its own bytes.
+    BecomeModel(*remote, *transport, 49, 0);
+    const size_t from = transport->written.size();
+    EXPECT_EQ(remote->WriteFirmwarePacket(packet.data(), 40), 0u);
+    std::snprintf(crc, sizeof crc, "w52=%02x", unsigned{orvex::PacketCrc8(packet.data(), 40)});
+    EXPECT_EQ(Sent(*transport, from), (std::vector<std::string>{"c12", "c4", crc, "p40"}));
+}
+
+TEST_F(LinkTest, BankSelectionAndRegisters48To51) {
+    struct Bank {
+        uint8_t bank;
+        std::vector<std::string> sent;
+    } banks[] = {{0, {"c6"}}, {1, {"c7"}}, {2, {}}, {255, {}}};
+    for (const Bank& b : banks) {
+        SCOPED_TRACE(int(b.bank));
+        const size_t from = transport->written.size();
+        EXPECT_EQ(remote->SelectBank(b.bank), 0u);
+        EXPECT_EQ(Sent(*transport, from), b.sent);
+    }
+
+    struct Model {
+        const char* model;
+        uint8_t id, variant;
+        std::vector<std::string> sent;
+    } models[] = {
+        {"Tavi", 49, 0, {"w48=78", "w49=56", "w50=34", "w51=12"}},
+        {"Orvex(n)", 38, 96, {"w48=78", "w49=56", "w50=34", "w51=12"}},
+        {"Orvex 16", 38, 0, {}},
+        {"Orvex 8", 39, 0, {}},
+        {"Relay 4x4", 128, 0, {}},
+    };
+    for (const Model& m : models) {
+        SCOPED_TRACE(m.model);
+        BecomeModel(*remote, *transport, m.id, m.variant);
+        const size_t from = transport->written.size();
+        EXPECT_EQ(remote->SetRegisters48To51(0x12345678), 0u);
+        EXPECT_EQ(Sent(*transport, from), m.sent);
+    }
+}
+
+TEST_F(LinkTest, AVaVovuzCardIsTargetedThroughTheTransportOthersThroughRegister5) {
+    struct Case {
+        const char* what;
+        uint8_t card;
+        bool on;
+        uint16_t transportStatus;
+        uint32_t status;
+        std::vector<bool> slotTargets;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"VA-VOVUZ on", orvex::kXSlotVaVovuz, true, orvex::kTransportOk, 0, {true}, {}},
+        // Over MIDI the unit is the only target: aiming back at it needs no switch.
+        {"VA-VOVUZ off over MIDI", orvex::kXSlotVaVovuz, false, orvex::kTransportFailed, 0, {}, {}},
+        {"VA-VOVUZ, the transport refuses", orvex::kXSlotVaVovuz, true, orvex::kTransportFailed, 1, {true}, {}},
+        {"DI-ZO on", orvex::kXSlotDiZo, true, orvex::kTransportOk, 0, {}, {"w5=10"}},
+        {"DI-ZO off", orvex::kXSlotDiZo, false, orvex::kTransportOk, 0, {}, {"w5=00"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BecomeModel(*remote, *transport, 38, 0, c.card);
+        remote->RegisterImageForTest()[5] = 0;
+        transport->slotTargets.clear();
+        transport->slotStatus = c.transportStatus;
+        const size_t from = transport->written.size();
+        EXPECT_EQ(remote->SelectXSlotFirmware(c.on ? 1 : 0), c.status);
+        EXPECT_EQ(transport->slotTargets, c.slotTargets);
+        EXPECT_EQ(Sent(*transport, from), c.sent);
+        EXPECT_EQ(Reg(5), c.card == orvex::kXSlotVaVovuz || !c.on ? 0 : 0x10) << "register 5 in the image";
+    }
+}
+
+TEST_F(LinkTest, AVerifyRequestStartsFromAClearBufferAndAClearPacketReadyBit) {
+    // A first read-back leaves the buffer full and PAKRDY set.
+    Bytes first(128, 0xA5);
+    remote->RequestVerifyPacket();
+    transport->incoming.push_back(orvex::EncodeStatusResponse(128, first.data(), 128, false));
+    uint8_t status = 0;
+    remote->GetProgrammingStatus(&status);
+    ASSERT_TRUE(status & orvex::kProgPAKRDY);
+    ASSERT_TRUE(Reg(9) & orvex::kProgPAKRDY);
+
+    const size_t from = transport->written.size();
+    EXPECT_EQ(remote->RequestVerifyPacket(), 0u);
+    EXPECT_EQ(Sent(*transport, from), (std::vector<std::string>{"c5"}));
+    EXPECT_EQ(Reg(9) & orvex::kProgPAKRDY, 0) << "bit 3 cleared in the image";
+    remote->GetProgrammingStatus(&status);
+    EXPECT_EQ(status & orvex::kProgPAKRDY, 0) << "no packet has come for this request";
+    Bytes back(128, 0x11);
+    EXPECT_NE(remote->ReadVerifyPacket(back.data(), 128), 0u) << "nothing to read before the answer";
+
+    // An answer for half the packet does not count...
+    Bytes half(64);
+    for (int i = 0; i < 64; ++i) half[i] = uint8_t(i + 1);
+    transport->incoming.push_back(orvex::EncodeStatusResponse(128, half.data(), 64, false));
+    remote->GetProgrammingStatus(&status);
+    EXPECT_EQ(status & orvex::kProgPAKRDY, 0);
+    EXPECT_NE(remote->ReadVerifyPacket(back.data(), 128), 0u);
+    // ... and once the read-back is given up, the buffer shows it landed on zeros, not on the old packet.
+    remote->CancelProgramming();
+    ASSERT_EQ(remote->ReadVerifyPacket(back.data(), 128), 0u);
+    Bytes expected(half);
+    expected.resize(128, 0);
+    EXPECT_EQ(back, expected);
+}
+
+TEST_F(LinkTest, ACardSerialOfAnotherModelIsRefusedBeforeAnythingIsSent) {
+    std::vector<std::string> boxes;
+    plat::SetMessageBoxAnswerer([&](const std::string& text, const std::string& caption, unsigned type) {
+        boxes.push_back(caption + ": " + text);
+        return plat::DefaultAnswer(type);
+    });
+    BecomeModel(*remote, *transport, 38, 0, orvex::kXSlotVaVovuz);
+    uint32_t serial = 0;
+    ASSERT_TRUE(orvex::BuildSerialNumber(orvex::kXSlotDiZo, 17, 6, 7, &serial));
+    const size_t from = transport->written.size();
+    EXPECT_EQ(remote->WriteXSlotSerialNumber(serial), 1u);
+    plat::SetMessageBoxAnswerer(nullptr);
+    EXPECT_EQ(boxes, (std::vector<std::string>{"COrvexRemote: WriteXSlotSerialNumber: SerialNumber Model does not match PID!"}));
+    EXPECT_TRUE(transport->slotTargets.empty()) << "the card is not addressed";
+    for (const std::string& word : Sent(*transport, from)) EXPECT_EQ(word[0], 'r') << "only polling: " << word;
+    EXPECT_EQ(remote->Mode(), 1);
+    // The polling no longer reads the card's serial registers.
+    const size_t before = transport->Requests(28);
+    remote->WaitForResponse(4);
+    EXPECT_EQ(transport->Requests(28), before);
 }
 
 TEST_F(LinkTest, VerifiedRequestsTrySixTimesBeforeGivingUp) {

@@ -16,6 +16,8 @@
 #include "tests/support/TempDir.h"
 #include "transport/OrvexMIDI.h"
 #include "protocol/SerialNumber.h"
+#include "protocol/RemoteMessages.h"
+#include "protocol/UnitCodes.h"
 
 namespace {
 
@@ -352,6 +354,121 @@ TEST_F(RemoteTest, SerialNumbersAreWrittenConfirmedAndStored) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "COrvexRemote: WriteSerialNumber: SerialNumber Model does not match PID!");
     EXPECT_EQ(vm.SentBlocks(out).size(), sent);
+}
+
+// The families whose units check each packet's CRC-8 in register 52 (a wrong or
+// missing one is PGMERR) take a whole image from the host.
+TEST_F(RemoteTest, CrcCheckingFamiliesTakeTheHostsPackets) {
+    struct Case {
+        const char* what;
+        uint8_t id, variant;
+    } cases[] = {{"Tavi", 49, 0}, {"Orvex(n)", 38, 96}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::OrvexUnit::Config config;
+        config.deviceId = c.id;
+        config.variant = c.variant;
+        Attach(config);
+        auto remote = OpenRemote();
+        uint8_t id = 0;
+        remote->GetDeviceID(&id);
+        ASSERT_EQ(id, c.variant ? c.variant : c.id);
+        Bytes image = MakeImage(31, 5);
+        image.resize(40 * 128 + 17);
+        std::string why;
+        const size_t sentBefore = vm.SentBlocks(out).size();
+        EXPECT_TRUE(Program(*remote, image, false, &why)) << why;
+        Bytes expected(unit->Flash(false, 1).size(), 0xFF);
+        std::fill(expected.begin(), expected.begin() + 41 * 128, 0);
+        std::copy(image.begin(), image.end(), expected.begin());
+        EXPECT_TRUE(unit->Flash(false, 1) == expected);
+        size_t crcWrites = 0;
+        const auto& sent = vm.SentBlocks(out);
+        for (size_t i = sentBefore; i < sent.size(); ++i) {
+            const orvex::HostMessage m = orvex::ParseHostMessage(sent[i].data(), uint32_t(sent[i].size()));
+            crcWrites += m.kind == orvex::HostMessage::kWrite && m.reg == 52;
+        }
+        EXPECT_EQ(crcWrites, 41u) << "one CRC a packet";
+
+        remote.reset();
+    }
+}
+
+// The confirmation loop of both serial-number writes against a unit that takes
+// the new number late, or never: 64 reads at most, then the time-out box.
+TEST_F(RemoteTest, SerialNumbersThatReadBackLateOrNeverAreConfirmedOrTimedOut) {
+    struct Case {
+        const char* what;
+        bool card;
+        uint64_t delay;  // until the unit shows what was written
+        uint32_t status;
+        const char* box;
+        const char* logLine;
+    } cases[] = {
+        {"unit, slow", false, 1'500'000, 0, nullptr, nullptr},
+        {"card, slow", true, 1'500'000, 0, nullptr, nullptr},
+        {"unit, refuses", false, sim::OrvexUnit::kNever, 1, "COrvexRemote: WriteSerialNumber Timeout!",
+         "WriteSerialNumber: Timeout! (MAX_SN_RETIRES)\n"},
+        {"card, refuses", true, sim::OrvexUnit::kNever, 1, "COrvexRemote: WriteXSlotSerialNumber Timeout!",
+         "WriteXSlotSerialNumber: Timeout! (MAX_SN_RETIRES)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::OrvexUnit::Config config;
+        config.card.id = orvex::kXSlotDiZo;
+        config.serial = 0;
+        Attach(config).DelaySerialWrites(c.delay);
+        std::vector<std::string> boxes;
+        plat::SetMessageBoxAnswerer([&](const std::string& text, const std::string& caption, unsigned type) {
+            boxes.push_back(caption + ": " + text);
+            return plat::DefaultAnswer(type);
+        });
+        const size_t logStart = Log().size();
+        auto remote = OpenRemote();
+        uint32_t serial = 0;
+        ASSERT_TRUE(orvex::BuildSerialNumber(c.card ? orvex::kXSlotDiZo : 38, 26, 49, 123, &serial));
+        remote->PrepareForProgramming();
+        const size_t sentBefore = vm.SentBlocks(out).size();
+        const uint64_t start = plat::ClockMicros();
+        EXPECT_EQ(c.card ? remote->WriteXSlotSerialNumber(serial) : remote->WriteSerialNumber(serial), c.status);
+        const uint64_t took = plat::ClockMicros() - start;
+        const std::string log = Log().substr(logStart);
+
+        // Commands 12 and 10 store the number only once it read back right.
+        bool stored = false;
+        const auto& sent = vm.SentBlocks(out);
+        for (size_t i = sentBefore; i < sent.size(); ++i) {
+            const orvex::HostMessage m = orvex::ParseHostMessage(sent[i].data(), uint32_t(sent[i].size()));
+            stored = stored || (m.kind == orvex::HostMessage::kCommand && m.command == orvex::kCmdStoreSerial);
+        }
+        EXPECT_EQ(stored, c.status == 0);
+        EXPECT_EQ(remote->Mode(), c.status == 0 ? 3 : 1);
+        size_t reads = 0;
+        for (size_t at = log.find("GetXSlotSerialNumber"); at != std::string::npos; at = log.find("GetXSlotSerialNumber", at + 1))
+            ++reads;
+        if (c.status == 0) {
+            EXPECT_TRUE(boxes.empty()) << boxes.front();
+            EXPECT_GE(took, c.delay) << "it waited for the number to read back";
+            if (c.card) EXPECT_GT(reads, 1u);
+            EXPECT_EQ(WaitStatus(*remote, 1000, false) & 0x3F, 0);
+            remote.reset();
+            PowerCycle();
+            remote = OpenRemote();
+            if (c.card) EXPECT_EQ(remote->RequestRegisterStatusVerified(28, 31), 0u);
+            uint32_t read = 0;
+            c.card ? remote->GetXSlotSerialNumber(&read) : remote->GetSerialNumber(&read);
+            EXPECT_EQ(read, serial);
+        } else {
+            EXPECT_EQ(boxes, (std::vector<std::string>{c.box}));
+            EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+            if (c.card) EXPECT_EQ(reads, 64u) << "one read a try, 64 tries";
+            // 64 waits for four answers of the 50 ms identity polling.
+            EXPECT_GT(took, 64u * 4 * 40'000);
+            EXPECT_LT(took, 64u * 500'000);
+        }
+        remote.reset();
+        plat::SetMessageBoxAnswerer(nullptr);
+    }
 }
 
 // Wall time of a whole image over an unpaced link with instant device times (real clock).

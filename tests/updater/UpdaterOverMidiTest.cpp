@@ -429,6 +429,58 @@ TEST_F(MidiStudioTest, AnotherModelsSerialIsRefusedByTheUnitControlAndEndsTheWin
     EXPECT_EQ(Unit().Register(12), 0) << "nothing written";
 }
 
+// The emulated unit takes the typed number late, never, or fails to store it.
+TEST_F(MidiStudioTest, ASlowOrRefusingSerialStoreIsWaitedForOrEndsTheWindow) {
+    struct Case {
+        const char* what;
+        uint64_t delay;
+        bool storeFails;
+        bool ended;
+        std::vector<std::string> boxes;  // caption: text, every box after the entry dialog
+        const char* logged;
+    } cases[] = {
+        {"slow", 2'000'000, false, false, {}, nullptr},
+        {"refuses", sim::OrvexUnit::kNever, false, true, {"COrvexRemote: WriteSerialNumber Timeout!"},
+         "WriteSerialNumber: Timeout! (MAX_SN_RETIRES)"},
+        {"store fails", 0, true, true, {"Orvex Firmware Update: Wait for WriteSerialNumber Failed!\n\nPGMERR"},
+         "Wait for WriteSerialNumber Failed!\n\nPGMERR"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        surface = RecorderSurface{};
+        boxes.clear();
+        surface.childScripts.push_back([](plat::IDialogHandler& d, RecorderSurface& child) {
+            child.texts[IDC_SERIAL_EDIT] = "2612150123";
+            d.OnCommand(plat::kIdOk, 0);
+        });
+        studio = std::make_unique<sim::Studio>(Scenario("orvex16-blank-serial"));
+        studio->Install();
+        Unit().DelaySerialWrites(c.delay);
+        Unit().FailSerialStore(c.storeFails);
+        dlg = std::make_unique<COrvexUpdateDlg>("", ProgramFactories());
+        dlg->OnInitDialog(surface);
+        EXPECT_EQ(surface.ended, c.ended);
+        std::vector<std::string> shown;
+        for (const RecordedBox& b : boxes) shown.push_back(b.caption + ": " + b.text);
+        EXPECT_EQ(shown, c.boxes);
+        for (const RecordedBox& b : surface.boxes) EXPECT_EQ(b.type, plat::mb::Ok) << "the window's own box";
+        Unit().PowerCycle(plat::ClockMicros());
+        if (!c.ended) {
+            EXPECT_EQ(Text(IDC_SERIAL), "2612150123");
+            EXPECT_EQ(Text(IDC_PROGRAMMING), "Writing Serial Number Complete...");
+            EXPECT_TRUE(Shown(IDC_UPDATE)) << "Ready view";
+            EXPECT_EQ(Unit().Register(12), 15) << "stored";
+            EXPECT_EQ(Unit().Register(14), 123);
+        } else {
+            EXPECT_EQ(Text(IDC_PROGRAMMING), "Writing Serial Number... Please wait...");
+            EXPECT_EQ(Unit().Register(12), 0) << "nothing stored";
+            EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
+        }
+    }
+}
+
 TEST_F(MidiStudioTest, AnOrvex8WithABlankSerialIsShownEmptyWithoutAsking) {
     Open(Scenario("orvex8-blank-serial"));
     ASSERT_FALSE(surface.ended);

@@ -404,6 +404,12 @@ TEST_F(XCUSBTest, DownloadFailuresAreReportedAndAnswerFalse) {
          true, int(size)},
         {"a driver that stops moving is given up", kFaultStall, 0, 8192, 0, false,
          {"USBAUDIO_STATUS_DFU_ABORTED\t\t= 0xE0001008"}, false, 8192},
+        {"the card leaves the bus mid-download", kFaultDeviceLost, 0, 2048, 0, false,
+         {"USBAUDIO_STATUS_NO_SUCH_DEVICE\t\t= 0xE0001002", "USBAUDIO_STATUS_NO_SUCH_DEVICE\t\t= 0xE0001002"}, false,
+         2048},
+        {"a block that reached the card changed fails its check", kFaultCorruptBlock, 0, 300, 0, false,
+         {"USBAUDIO_STATUS_DFU_VERIFY_FAILED\t\t= 0xE0002002", "USBAUDIO_STATUS_DFU_VERIFY_FAILED\t\t= 0xE0002002"},
+         false, int(size)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -440,6 +446,8 @@ TEST_F(XCUSBTest, DownloadFailuresAreReportedAndAnswerFalse) {
         const Card after = usb.CardState(0);
         EXPECT_EQ(after.major, c.takesImage ? 10 : 5);
         EXPECT_EQ(after.minor, c.takesImage ? 0 : 30);
+        EXPECT_EQ(usb.Emulated().CardImage(0) == image, c.takesImage);
+        EXPECT_EQ(usb.Emulated().CardImage(0).empty(), !c.takesImage);
         if (c.fault == kFaultStall) {
             EXPECT_NE(log.find("ProgramEEPROM DO-ZAZ no progress for"), std::string::npos);
             EXPECT_GE(plat::ClockMicros() - start, uint64_t{CXCUSB::kDfuStallMs} * 1000);
