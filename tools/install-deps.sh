@@ -4,7 +4,7 @@ set -e
 packages="cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
   mingw-w64-tools wine wine64 wine32:i386 xvfb xauth imagemagick file python3 libtomlplusplus-dev openssl
   avahi-daemon avahi-utils dbus libavahi-compat-libdnssd-dev iproute2 xdotool
-  nlohmann-json3-dev libbenchmark-dev"
+  nlohmann-json3-dev libbenchmark-dev clang libclang-rt-14-dev"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 missing=""

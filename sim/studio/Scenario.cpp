@@ -1,7 +1,6 @@
 #include "sim/studio/Scenario.h"
 
-#define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
+#include "sim/studio/Toml.h"
 
 #include <cstdio>
 #include <fstream>
@@ -40,11 +39,13 @@ public:
                  int64_t* out) {
         const toml::node* node = table.get(key);
         if (!node) return true;
-        const auto value = node->value<int64_t>();
-        if (!node->is_integer() || !value) return Fail(node, prefix + key, "must be a whole number");
-        if (*value < low || *value > high)
+        // Only an integer is read as one: toml++ 3.3.0 converts a float such as
+        // 1e300 to an integer with a cast that is undefined when it does not fit.
+        if (!node->is_integer()) return Fail(node, prefix + key, "must be a whole number");
+        const int64_t value = node->as_integer()->get();
+        if (value < low || value > high)
             return Fail(node, prefix + key, "must be from " + std::to_string(low) + " to " + std::to_string(high));
-        *out = *value;
+        *out = value;
         return true;
     }
 
@@ -53,7 +54,8 @@ public:
         if (!node) return true;
         if (!node->is_number()) return Fail(node, prefix + key, "must be a number of milliseconds");
         const double ms = node->is_integer() ? double(*node->value<int64_t>()) : *node->value<double>();
-        if (ms < 0 || ms > 600'000) return Fail(node, prefix + key, "must be from 0 to 600000");
+        // Written so that nan fails too: it compares false with everything.
+        if (!(ms >= 0 && ms <= 600'000)) return Fail(node, prefix + key, "must be from 0 to 600000");
         *micros = static_cast<uint64_t>(ms * 1000.0 + 0.5);
         return true;
     }
@@ -80,10 +82,12 @@ public:
         int used = 0;
         const bool digits = text.size() == 10 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos &&
                             text.substr(2).find_first_not_of("0123456789") == std::string::npos;
+        // Week 0 is what a blank serial reads as: the unit would report no number
+        // at all, not the one written here.
         if (!digits || std::sscanf(text.c_str(), "%2x%2u%2u%4u%n", &id, &year, &week, &number, &used) != 4 ||
-            used != 10 || !orvex::BuildSerialNumber(uint8_t(id), year, week, number, serial))
+            used != 10 || week == 0 || !orvex::BuildSerialNumber(uint8_t(id), year, week, number, serial))
             return Fail(node, prefix + key,
-                        "must be \"blank\" or ten digits DDYYWWNNNN (year and week up to 63, number up to 4095)");
+                        "must be \"blank\" or ten digits DDYYWWNNNN (year up to 63, week 1 to 63, number up to 4095)");
         return true;
     }
 
@@ -235,9 +239,9 @@ bool ReadUnit(Reader& r, const toml::table& table, const std::string& prefix, Un
         const toml::array* banks = node->as_array();
         bool ok = banks && banks->size() == 2;
         for (size_t b = 0; ok && b < 2; ++b) {
-            const auto v = banks->get(b)->value<int64_t>();
-            ok = banks->get(b)->is_integer() && v && *v >= 0 && *v <= 63;
-            if (ok) unit->firmware[b] = uint8_t(*v);
+            const toml::value<int64_t>* v = banks->get(b)->as_integer();  // a float is no revision (see Integer)
+            ok = v && v->get() >= 0 && v->get() <= 63;
+            if (ok) unit->firmware[b] = uint8_t(v->get());
         }
         if (!ok) return r.Fail(node, prefix + "firmware", "must be two revisions from 0 to 63: [bank 1, bank 2]");
     }

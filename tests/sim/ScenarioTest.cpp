@@ -118,14 +118,23 @@ TEST(Scenario, ABadFileIsReportedWithItsLineAndKey) {
         {"[[unit]]\nfirmware = [28]\n", "s.toml:2: unit[1].firmware: must be two revisions"},
         {"[[unit]]\nfirmware = [28, 64]\n", "s.toml:2: unit[1].firmware: must be two revisions"},
         {"[[unit]]\nrunning_bank = 3\n", "s.toml:2: unit[1].running_bank: must be from 1 to 2"},
+        {"[[unit]]\nrunning_bank = 1e300\n", "s.toml:2: unit[1].running_bank: must be a whole number"},
+        {"[[unit]]\nrunning_bank = 2.0\n", "s.toml:2: unit[1].running_bank: must be a whole number"},
+        {"[[unit]]\nfirmware = [1e300, 28]\n", "s.toml:2: unit[1].firmware: must be two revisions"},
         {"[[unit]]\nserial = \"26121501\"\n", "s.toml:2: unit[1].serial: must be \"blank\" or ten digits"},
         {"[[unit]]\nserial = \"2612640001\"\n", "s.toml:2: unit[1].serial: must be"},
+        {"[[unit]]\n[unit.card]\nkind = \"VA-VOVUZ\"\nserial = \"1517000608\"\n", "s.toml:4: unit[1].card.serial: must be"},
         {"[[unit]]\npcb = \"b\"\n", "s.toml:2: unit[1].pcb: must be \"NC\" or a letter"},
         {"[[unit]]\n[unit.card]\nfirmware = 3\n", "s.toml:2: unit[1].card.kind: is missing"},
         {"[[unit]]\n[unit.card]\nkind = \"XX\"\n", "s.toml:3: unit[1].card.kind: must be one of"},
         {"[[unit]]\n[unit.fault]\nkind = \"smoke\"\n", "s.toml:3: unit[1].fault.kind: must be"},
         {"[link]\npacing = \"fast\"\n[[unit]]\n", "s.toml:2: link.pacing: must be \"unpaced\", \"din\""},
         {"[times]\nerase_ms = -1\n[[unit]]\n", "s.toml:2: times.erase_ms: must be from 0 to 600000"},
+        {"[link]\nlatency_ms = nan\n[[unit]]\n", "s.toml:2: link.latency_ms: must be from 0 to 600000"},
+        {"[times]\npacket_ms = -nan\n[[unit]]\n", "s.toml:2: times.packet_ms: must be from 0 to 600000"},
+        // Letters outside ASCII where the parser looks for whitespace (toml++ 3.3.0 once took a wrong turn there).
+        {"[[unit]]\nport = \"A\"\xc3\xa9\n", "s.toml:2: "},
+        {"\xd0\x96on = \"o\"\n", "s.toml:1: "},
         {"[times]\nreport_interval_ms = 0\n[[unit]]\n", "s.toml:2: times.report_interval_ms: must be above 0"},
         {"[[unit]]\nport = 5\n", "s.toml:2: unit[1].port: must be a text in quotes"},
         {"[[unit]\n", "s.toml:1: "},
@@ -137,6 +146,16 @@ TEST(Scenario, ABadFileIsReportedWithItsLineAndKey) {
         EXPECT_FALSE(sim::ParseScenario(c.text, "s.toml", &s, &error)) << c.text;
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " -> " << error;
     }
+}
+
+TEST(Scenario, TextsOutsideAsciiAreKept) {
+    sim::Scenario s;
+    std::string error;
+    ASSERT_TRUE(sim::ParseScenario("description = \"Caf\xc3\xa9 \xd0\x96\"\n[[unit]]\nport = \"\xce\xa3tudio\" # \xc3\xa9\n",
+                                   "s.toml", &s, &error))
+        << error;
+    EXPECT_EQ(s.description, "Caf\xc3\xa9 \xd0\x96");
+    EXPECT_EQ(s.units[0].port, "\xce\xa3tudio");
 }
 
 TEST(Scenario, AFileIsReadByPathAndAMissingOneNamesTheBuiltIns) {

@@ -196,6 +196,18 @@ TEST_F(DialogTest, TheListStopsAtSixteenEntries) {
     EXPECT_NE(Log().find("Unit list full: U not listed"), std::string::npos);
 }
 
+// A description longer than the window's buffers is cut to them: 259
+// characters in the list (card entries included), 255 as the unit's.
+TEST_F(DialogTest, LongDescriptionsAreCutToTheirBuffers) {
+    const std::string longText(400, 'd');
+    COrvexUpdateDlg dlg("", Factories({}, {FakeConnection{38, longText, 21}}));
+    dlg.OnInitDialog(surface);
+    ASSERT_EQ(surface.list.size(), 2u);
+    EXPECT_EQ(surface.list[0], longText.substr(0, 259));
+    EXPECT_EQ(surface.list[1], "VA-VOVUZ in " + longText.substr(0, 259 - 12));
+    EXPECT_EQ(std::string(dlg.UnitDescription()), longText.substr(0, 255));
+}
+
 TEST_F(DialogTest, ViewsShowTheirControlSets) {
     COrvexUpdateDlg dlg("", Factories({}, {{}}));
     dlg.OnInitDialog(surface);
