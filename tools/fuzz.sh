@@ -8,6 +8,7 @@
 #   --smoke       20 seconds per target (what CI runs)
 #   --time S      seconds per target (default 60)
 #   --runs N      stop a target after N executions (whichever comes first)
+#   --jobs N      targets run side by side (default 1)
 #   TARGET        names as in fuzz/CMakeLists.txt (default: every target built)
 #
 # Each target starts from its seeds (made by fuzz_NAME_replay from real
@@ -20,13 +21,15 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=60
 runs=""
+jobs=1
 targets=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) seconds=20 ;;
     --time) seconds="$2"; shift ;;
     --runs) runs="$2"; shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    --jobs) jobs="$2"; shift ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) targets="$targets $1" ;;
   esac
   shift
@@ -47,9 +50,9 @@ mkdir -p "$out/logs"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-failed=0
-printf '%-16s %14s %8s %10s  %s\n' target executions seconds "exec/s" result
-for t in $targets; do
+# One target: its line of the table goes to logs/NAME.result.
+run_target() {
+  t=$1
   corpus="$out/corpus/$t"
   findings="$out/findings/$t"
   log="$out/logs/$t.log"
@@ -64,12 +67,29 @@ for t in $targets; do
     result=ok
   else
     result="FINDING (see $log)"
-    failed=1
   fi
   elapsed=$(($(date +%s) - start))
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   [ -z "$executions" ] && executions=$(sed -n 's/^#\([0-9]*\).*/\1/p' "$log" | tail -1)
   rate=$(awk -v n="${executions:-0}" -v s="$elapsed" 'BEGIN { printf "%d", (s > 0 ? n / s : n) }')
-  printf '%-16s %14s %8s %10s  %s\n' "$t" "${executions:-0}" "$elapsed" "$rate" "$result"
+  printf '%-16s %14s %8s %10s  %s\n' "$t" "${executions:-0}" "$elapsed" "$rate" "$result" >"$out/logs/$t.result"
+}
+
+printf '%-16s %14s %8s %10s  %s\n' target executions seconds "exec/s" result
+running=0
+for t in $targets; do
+  rm -f "$out/logs/$t.result"
+  run_target "$t" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait
+    running=0
+  fi
+done
+wait
+failed=0
+for t in $targets; do
+  if [ -f "$out/logs/$t.result" ]; then cat "$out/logs/$t.result"; else echo "$t: no result"; failed=1; fi
+  grep -q FINDING "$out/logs/$t.result" 2>/dev/null && failed=1
 done
 exit $failed

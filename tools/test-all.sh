@@ -21,5 +21,5 @@ cmake --build --preset sanitize
 built=$(date +%s)
 ctest --preset sanitize
 tested=$(date +%s)
-tools/fuzz.sh --smoke
+tools/fuzz.sh --smoke --jobs 2
 echo "==== sanitize: build $((built - start)) s, tests $((tested - built)) s, fuzz $(($(date +%s) - tested)) s"
