@@ -21,11 +21,6 @@
 //
 // Runs in a network namespace of its own where the system allows it (root),
 // so port 5646 is never taken from anything else on the machine.
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +33,7 @@
 #include "sim/OrvexUnit.h"
 #include "sim/network/DnsSdStandIn.h"
 #include "sim/network/VelunCard.h"
+#include "tests/support/OwnNetwork.h"
 #include "transport/VelunIF.h"
 #include "unitcontrol/OrvexRemote.h"
 
@@ -51,19 +47,6 @@ constexpr size_t kMaxUnread = 32 * 1024;  // well inside the socket's receive bu
 constexpr int kMaxFails = 1;              // each one costs a new discovery (a second of browsing)
 
 uint32_t Loopback(unsigned last) { return plat::htonl(0x7F000000u | last); }
-
-bool OwnNetwork() {
-    if (unshare(CLONE_NEWNET) != 0) return false;
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0) return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(s, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    up = up && ioctl(s, SIOCSIFFLAGS, &request) == 0;
-    close(s);
-    return up;
-}
 
 // What one read of the transport handed over.
 struct Taken {
